@@ -1,0 +1,60 @@
+#pragma once
+
+#include "game.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace mojitan {
+
+// The game's one window: a 104 x 60 pixel form with the big letter on the left and a
+// narrow column of buttons and counters on the right. The text box that takes the
+// player's keys lies below the visible area. The window runs the game's handlers and
+// gives the game its controls through the `Window` interface.
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // The services must outlive the window.
+    MainWindow(Clock &clock, Random &random, CuePlayer &cues, ScoreStore &store,
+               QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    QWidget *control(Control which) const { return m_widgets[std::size_t(which)]; }
+    const Game &game() const { return m_game; }
+    QTimer &timer() { return m_timer; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    class Surface;
+    friend class Surface;
+
+    void buildControls();
+    void applyColors(Control which);
+
+    std::array<QWidget *, kControlCount> m_widgets{};
+    std::array<Color, kControlCount> m_back{};
+    std::array<Color, kControlCount> m_fore{};
+    QLabel *m_lblMoji = nullptr;
+    QPushButton *m_cmdStart = nullptr;
+    QPushButton *m_cmdEnd = nullptr;
+    QGroupBox *m_frame1 = nullptr;
+    QLineEdit *m_txtMoji = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QTimer m_timer;
+    std::unique_ptr<Surface> m_surface;
+    Game m_game;
+};
+
+} // namespace mojitan
