@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
@@ -61,12 +60,10 @@ public:
         QWidget *widget = m_w.control(which);
         if (auto *label = qobject_cast<QLabel *>(widget)) {
             label->setText(qs(caption));
-            if (which == Control::lblMoji) {
-                // Let a screen reader say the new letter.
+            // Setting the name raises a name-changed event, so a screen reader says
+            // each new letter.
+            if (which == Control::lblMoji)
                 label->setAccessibleName(qs(caption));
-                QAccessibleEvent event(label, QAccessible::NameChanged);
-                QAccessible::updateAccessibility(&event);
-            }
         } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
             button->setText(qs(caption));
         } else if (auto *box = qobject_cast<QGroupBox *>(widget)) {
