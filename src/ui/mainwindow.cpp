@@ -183,6 +183,9 @@ void MainWindow::buildControls()
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kAppTitle));
     setFixedSize(104, 60);
+    // The window's own font, which the frame, its counters and the hint inherit: the same
+    // gothic at the classic 9 points, so the hint fits its square on any desktop.
+    setFont(gothic(9));
 
     auto place = [this](QWidget *widget, Control which, const char *name, QRect rect) {
         widget->setObjectName(QLatin1String(name));
