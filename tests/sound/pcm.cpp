@@ -77,6 +77,25 @@ Span soundingSpan(const std::vector<std::int16_t> &s, long from, long to, int th
     return span;
 }
 
+Listening listen(const std::vector<std::int16_t> &s, long minDropout)
+{
+    Listening l;
+    l.span = soundingSpan(s);
+    long quiet = 0;
+    for (long i = l.span.first; !l.span.empty() && i <= l.span.last; ++i) {
+        if (std::abs(int(s[i])) > kAudible) {
+            if (quiet >= minDropout) {
+                l.dropoutFrames += quiet;
+                ++l.dropouts;
+            }
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return l;
+}
+
 double toMs(long frames, int rate) { return 1000.0 * double(frames) / rate; }
 
 double crossingHz(const std::vector<std::int16_t> &s, long from, long to, int rate)

@@ -38,6 +38,19 @@ constexpr int kAudible = 328;
 Span soundingSpan(const std::vector<std::int16_t> &s, long from = 0, long to = -1,
                   int threshold = kAudible);
 
+// A recorded cue: where its sound lies, and the stretches of silence inside it. Silence in
+// the middle of a cue is a dropout, where a stalled machine or server let the stream run dry
+// and played the rest late; nothing is lost in one, the cue only stutters.
+struct Listening {
+    Span span;
+    long dropoutFrames = 0;
+    int dropouts = 0;
+    long heard() const { return span.length() - dropoutFrames; }
+};
+
+// Silence shorter than `minDropout` frames (a waveform crossing zero) does not count.
+Listening listen(const std::vector<std::int16_t> &s, long minDropout = 220);
+
 double toMs(long frames, int rate);
 
 // A rough pitch: zero crossings per second over [from, to), halved.

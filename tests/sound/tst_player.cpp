@@ -14,6 +14,13 @@ namespace {
 
 // How far the heard length of a cue may stray from its file's.
 constexpr double kLengthToleranceMs = 25;
+// Dropouts come from a machine too busy to feed the server in time, not from the player;
+// they are counted, not failed, up to this much silence, which a player that starved its
+// stream all the time would exceed.
+constexpr double kDropoutsMs = 100;
+// Each recorded check gets this many tries. A stall of this shared machine can delay or
+// break up one recording; a fault of the player fails every try.
+constexpr int kAttempts = 3;
 // From the call to the first sound reaching the recorder.
 constexpr double kFirstSoundMs = 60;
 // A safety bound for play() coming back: far below the length of any cue, so a player that
@@ -81,6 +88,14 @@ std::vector<std::int16_t> soundOf(const std::string &path)
     return {w.samples.begin() + s.first, w.samples.begin() + s.last + 1};
 }
 
+double peakOf(const std::vector<std::int16_t> &s)
+{
+    int peak = 0;
+    for (std::int16_t v : s)
+        peak = std::max(peak, std::abs(int(v)));
+    return peak;
+}
+
 // The recording with one known sound, found at `lag`, subtracted at the level it was heard.
 std::vector<std::int16_t> without(const std::vector<std::int16_t> &audio,
                                   const std::vector<std::int16_t> &sound, long lag)
@@ -93,8 +108,36 @@ std::vector<std::int16_t> without(const std::vector<std::int16_t> &audio,
     const double gain = energy > 0 ? dot / energy : 0;
     std::vector<std::int16_t> rest = audio;
     for (std::size_t i = 0; i < sound.size() && lag + i < rest.size(); ++i)
-        rest[lag + i] = std::int16_t(std::lround(rest[lag + i] - gain * sound[i]));
+        rest[lag + i] = std::int16_t(
+            std::clamp(std::lround(rest[lag + i] - gain * sound[i]), -32768L, 32767L));
     return rest;
+}
+
+// The checks of one try; the first that fails is kept as the reason.
+class Verdict {
+public:
+    void require(bool ok, const QString &what)
+    {
+        if (!ok && m_failure.isEmpty())
+            m_failure = what;
+    }
+    QString failure() const { return m_failure; }
+
+private:
+    QString m_failure;
+};
+
+// Runs one try after another until one passes; false with the last reason when none did.
+template <typename Try>
+bool passesWithin(int attempts, Try attempt, QString *reason)
+{
+    for (int i = 1; i <= attempts; ++i) {
+        *reason = attempt();
+        if (reason->isEmpty())
+            return true;
+        qInfo("try %d of %d failed: %s", i, attempts, qPrintable(*reason));
+    }
+    return false;
 }
 
 } // namespace
@@ -135,27 +178,42 @@ private slots:
         const WavFile file = readWav(path);
         const double fileMs = toMs(soundingSpan(file.samples).length(), file.rate);
 
-        const ProbeRun run = runProbe({"play:" + QString::fromStdString(path),
-                                       "sleep:" + QString::number(int(fileMs) + 400)},
-                                      m_server.clientEnvironment(), m_recorder.get());
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.open, qPrintable(m_server.diagnosis()));
-        QCOMPARE(run.errors, QStringList());
-        QCOMPARE(run.calls.size(), std::size_t(1));
+        QString reason;
+        const bool passed = passesWithin(kAttempts, [&] {
+            const ProbeRun run = runProbe({"play:" + QString::fromStdString(path),
+                                           "sleep:" + QString::number(int(fileMs) + 400)},
+                                          m_server.clientEnvironment(), m_recorder.get());
+            Verdict v;
+            v.require(run.exitCode == 0, QStringLiteral("the probe failed"));
+            v.require(run.open, QStringLiteral("no device: ") + m_server.diagnosis());
+            v.require(run.errors.isEmpty(), run.errors.join('\n'));
+            v.require(run.calls.size() == 1, QStringLiteral("the probe did not play"));
+            const Listening heard = listen(run.audio);
+            v.require(!heard.span.empty(), QStringLiteral("nothing was heard"));
+            if (!v.failure().isEmpty())
+                return v.failure();
 
-        const Span heard = soundingSpan(run.audio);
-        QVERIFY2(!heard.empty(), "nothing was heard");
-        const double heardMs = toMs(heard.length(), kRecordRate);
-        const double latencyMs =
-            ms(m_recorder->arrivalNs(run.from + heard.first) - run.calls[0].calledNs);
-        qInfo("%s: heard %.1f of %.1f ms; first sound %.1f ms after the call; play took %.3f ms;"
-              " opening took %.1f ms",
-              qPrintable(name), heardMs, fileMs, latencyMs, run.calls[0].tookMs(), run.openMs);
-        QVERIFY2(std::abs(heardMs - fileMs) <= kLengthToleranceMs,
-                 qPrintable(QStringLiteral("heard %1 ms of %2").arg(heardMs).arg(fileMs)));
-        QVERIFY2(latencyMs <= kFirstSoundMs, qPrintable(QString::number(latencyMs)));
-        QVERIFY2(run.calls[0].tookMs() < kReturnsAtOnceMs,
-                 qPrintable(QString::number(run.calls[0].tookMs())));
+            const double heardMs = toMs(heard.heard(), kRecordRate);
+            const double dropoutMs = toMs(heard.dropoutFrames, kRecordRate);
+            // At the file's own level: nothing faded, clipped or turned down on the way.
+            const double level = peakOf(run.audio) / peakOf(file.samples);
+            const double latencyMs =
+                ms(m_recorder->arrivalNs(run.from + heard.span.first) - run.calls[0].calledNs);
+            qInfo("%s: heard %.1f of %.1f ms (%d dropouts, %.1f ms) at %.2f of its level; first"
+                  " sound %.1f ms after the call; play took %.3f ms; opening took %.1f ms",
+                  qPrintable(name), heardMs, fileMs, heard.dropouts, dropoutMs, level, latencyMs,
+                  run.calls[0].tookMs(), run.openMs);
+            v.require(level > 0.9 && level < 1.1, QStringLiteral("heard at %1 of its level").arg(level));
+            v.require(std::abs(heardMs - fileMs) <= kLengthToleranceMs,
+                      QStringLiteral("heard %1 ms of %2").arg(heardMs).arg(fileMs));
+            v.require(dropoutMs <= kDropoutsMs, QStringLiteral("%1 ms of dropouts").arg(dropoutMs));
+            v.require(latencyMs <= kFirstSoundMs,
+                      QStringLiteral("first sound after %1 ms").arg(latencyMs));
+            v.require(run.calls[0].tookMs() < kReturnsAtOnceMs,
+                      QStringLiteral("play took %1 ms").arg(run.calls[0].tookMs()));
+            return v.failure();
+        }, &reason);
+        QVERIFY2(passed, qPrintable(reason));
     }
 
     // A right key judged on the tick after a wrong one: the second cue starts at once, and
@@ -163,40 +221,53 @@ private slots:
     void twoCuesOnConsecutiveCallsBothStart()
     {
         const std::string wrong = cuePath("wrong.wav"), key = cuePath("key.wav");
-        const ProbeRun run =
-            runProbe({"preload:" + QString::fromStdString(wrong),
-                      "preload:" + QString::fromStdString(key), "sleep:200",
-                      "play:" + QString::fromStdString(wrong), "play:" + QString::fromStdString(key),
-                      "sleep:700"},
-                     m_server.clientEnvironment(), m_recorder.get());
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.errors, QStringList());
-        QCOMPARE(run.calls.size(), std::size_t(2));
-        for (const auto &call : run.calls)
-            QVERIFY2(call.tookMs() < kReturnsAtOnceMs, qPrintable(QString::number(call.tookMs())));
-
-        const Span heard = soundingSpan(run.audio);
-        QVERIFY2(!heard.empty(), "nothing was heard");
-        const long slack = kRecordRate * 30 / 1000;
         const std::vector<std::int16_t> buzz = soundOf(wrong), click = soundOf(key);
-        const Match w = bestMatch(buzz, run.audio, heard.first - slack, heard.first + slack);
-        // The buzz drowns the click; take it out and what is left must be the whole click.
-        const std::vector<std::int16_t> rest = without(run.audio, buzz, w.lag);
-        const Match k = bestMatch(click, rest, heard.first - slack, heard.first + slack);
-        // The fanfare was not played; its score shows what "absent" looks like here.
-        const Match absent =
-            bestMatch(soundOf(cuePath("win.wav")), rest, heard.first - slack, heard.first + slack);
-        const double apartMs = toMs(std::abs(k.lag - w.lag), kRecordRate);
-        qInfo("wrong scores %.2f, then key %.2f (an absent cue %.2f); they start %.1f ms apart;"
-              " heard %.1f ms",
-              w.score, k.score, absent.score, apartMs, toMs(heard.length(), kRecordRate));
-        QVERIFY2(absent.score < 0.2, qPrintable(QString::number(absent.score)));
-        QVERIFY2(w.score > 0.8, qPrintable(QString::number(w.score)));
-        QVERIFY2(k.score > 0.8, qPrintable(QString::number(k.score)));
-        // One mixing period apart at most, never a cue's length.
-        QVERIFY2(apartMs <= 25, qPrintable(QString::number(apartMs)));
-        const double wrongMs = toMs(long(soundOf(wrong).size()), kRecordRate);
-        QVERIFY(std::abs(toMs(heard.length(), kRecordRate) - wrongMs) <= kLengthToleranceMs);
+        const std::vector<std::int16_t> fanfare = soundOf(cuePath("win.wav"));
+
+        QString reason;
+        const bool passed = passesWithin(kAttempts, [&] {
+            const ProbeRun run = runProbe(
+                {"preload:" + QString::fromStdString(wrong), "preload:" + QString::fromStdString(key),
+                 "sleep:200", "play:" + QString::fromStdString(wrong),
+                 "play:" + QString::fromStdString(key), "sleep:700"},
+                m_server.clientEnvironment(), m_recorder.get());
+            Verdict v;
+            v.require(run.exitCode == 0, QStringLiteral("the probe failed"));
+            v.require(run.errors.isEmpty(), run.errors.join('\n'));
+            v.require(run.calls.size() == 2, QStringLiteral("the probe did not play"));
+            for (const auto &call : run.calls)
+                v.require(call.tookMs() < kReturnsAtOnceMs,
+                          QStringLiteral("play took %1 ms").arg(call.tookMs()));
+            const Listening heard = listen(run.audio);
+            v.require(!heard.span.empty(), QStringLiteral("nothing was heard"));
+            if (!v.failure().isEmpty())
+                return v.failure();
+
+            const long slack = kRecordRate * 30 / 1000;
+            const long first = heard.span.first;
+            const Match w = bestMatch(buzz, run.audio, first - slack, first + slack);
+            // The buzz drowns the click; take it out and what is left must be the whole click.
+            const std::vector<std::int16_t> rest = without(run.audio, buzz, w.lag);
+            const Match k = bestMatch(click, rest, first - slack, first + slack);
+            // The fanfare was not played; its score shows what "absent" looks like here.
+            const Match absent = bestMatch(fanfare, rest, first - slack, first + slack);
+            const double apartMs = toMs(std::abs(k.lag - w.lag), kRecordRate);
+            qInfo("wrong scores %.2f, then key %.2f (an absent cue %.2f); they start %.1f ms"
+                  " apart; heard %.1f ms with %d dropouts",
+                  w.score, k.score, absent.score, apartMs, toMs(heard.heard(), kRecordRate),
+                  heard.dropouts);
+            v.require(absent.score < 0.2, QStringLiteral("absent cue scores %1").arg(absent.score));
+            v.require(w.score > 0.8, QStringLiteral("wrong scores %1").arg(w.score));
+            v.require(k.score > 0.8, QStringLiteral("key scores %1").arg(k.score));
+            // One mixing period apart at most, never a cue's length.
+            v.require(apartMs <= 25, QStringLiteral("%1 ms apart").arg(apartMs));
+            const double heardMs = toMs(heard.heard(), kRecordRate);
+            const double wrongMs = toMs(long(buzz.size()), kRecordRate);
+            v.require(std::abs(heardMs - wrongMs) <= kLengthToleranceMs,
+                      QStringLiteral("heard %1 ms of %2").arg(heardMs).arg(wrongMs));
+            return v.failure();
+        }, &reason);
+        QVERIFY2(passed, qPrintable(reason));
     }
 
     // A sound folder that was deleted or damaged: nothing is heard, each bad file is named on
@@ -209,7 +280,7 @@ private slots:
         const QString empty = dir.filePath(QStringLiteral("empty.wav"));
         const QString garbage = dir.filePath(QStringLiteral("garbage.wav"));
         const QString cut = dir.filePath(QStringLiteral("cut.wav"));
-        QFile(empty).open(QIODevice::WriteOnly);
+        QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
         {
             QFile f(garbage);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -226,32 +297,44 @@ private slots:
             f.write(whole.read(30)); // stops inside the format chunk
         }
         const QString key = QString::fromStdString(cuePath("key.wav"));
-
-        const ProbeRun run = runProbe({"play:" + missing, "play:" + empty, "play:" + garbage,
-                                       "play:" + cut, "play:" + missing, "play:" + garbage,
-                                       "play:" + cut, "sleep:300", "play:" + key, "sleep:400"},
-                                      m_server.clientEnvironment(), m_recorder.get());
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.open, qPrintable(m_server.diagnosis()));
-        QCOMPARE(run.calls.size(), std::size_t(8));
-        double slowest = 0;
-        for (const auto &call : run.calls)
-            slowest = std::max(slowest, call.tookMs());
-        qInfo("slowest play of a bad file took %.3f ms; stderr:\n  %s", slowest,
-              qPrintable(run.errors.join(QStringLiteral("\n  "))));
-        QVERIFY2(slowest < kReturnsAtOnceMs, qPrintable(QString::number(slowest)));
-
-        QVERIFY(run.errors.size() <= 4);
-        for (const QString &bad : {missing, empty, garbage, cut})
-            QVERIFY2(run.errors.filter(bad).size() <= 1, qPrintable(bad));
-        QVERIFY(run.errors.filter(key).isEmpty());
-
-        // The only sound is the good cue, and it started after its own call.
-        const Span heard = soundingSpan(run.audio);
-        QVERIFY2(!heard.empty(), "the good cue after the bad ones was not heard");
-        QVERIFY(m_recorder->arrivalNs(run.from + heard.first) > run.calls.back().calledNs);
         const double keyMs = toMs(long(soundOf(key.toStdString()).size()), kRecordRate);
-        QVERIFY(std::abs(toMs(heard.length(), kRecordRate) - keyMs) <= kLengthToleranceMs);
+
+        QString reason;
+        const bool passed = passesWithin(kAttempts, [&] {
+            const ProbeRun run = runProbe({"play:" + missing, "play:" + empty, "play:" + garbage,
+                                           "play:" + cut, "play:" + missing, "play:" + garbage,
+                                           "play:" + cut, "sleep:300", "play:" + key, "sleep:400"},
+                                          m_server.clientEnvironment(), m_recorder.get());
+            Verdict v;
+            v.require(run.exitCode == 0, QStringLiteral("the probe failed"));
+            v.require(run.open, QStringLiteral("no device: ") + m_server.diagnosis());
+            v.require(run.calls.size() == 8, QStringLiteral("the probe stopped playing"));
+            if (!v.failure().isEmpty())
+                return v.failure();
+            double slowest = 0;
+            for (std::size_t i = 0; i + 1 < run.calls.size(); ++i)
+                slowest = std::max(slowest, run.calls[i].tookMs());
+            qInfo("slowest play of a bad file took %.3f ms; stderr:\n  %s", slowest,
+                  qPrintable(run.errors.join(QStringLiteral("\n  "))));
+            v.require(slowest < kReturnsAtOnceMs, QStringLiteral("play took %1 ms").arg(slowest));
+
+            v.require(run.errors.size() <= 4, run.errors.join('\n'));
+            for (const QString &bad : {missing, empty, garbage, cut})
+                v.require(run.errors.filter(bad).size() <= 1, bad + QStringLiteral(" reported twice"));
+            v.require(run.errors.filter(key).isEmpty(), QStringLiteral("the good cue was reported"));
+
+            // The only sound is the good cue, and it started after its own call.
+            const Listening heard = listen(run.audio);
+            if (heard.span.empty())
+                return QStringLiteral("the good cue after the bad ones was not heard");
+            v.require(m_recorder->arrivalNs(run.from + heard.span.first) > run.calls.back().calledNs,
+                      QStringLiteral("something was heard before the good cue"));
+            const double heardMs = toMs(heard.heard(), kRecordRate);
+            v.require(std::abs(heardMs - keyMs) <= kLengthToleranceMs,
+                      QStringLiteral("heard %1 ms of %2").arg(heardMs).arg(keyMs));
+            return v.failure();
+        }, &reason);
+        QVERIFY2(passed, qPrintable(reason));
     }
 
     // No server and no sound card: the game still starts and plays on in silence, with at
@@ -274,19 +357,25 @@ private slots:
 
         const QString key = QString::fromStdString(cuePath("key.wav"));
         const QString win = QString::fromStdString(cuePath("win.wav"));
-        const ProbeRun run =
-            runProbe({"play:" + key, "play:" + win, "play:" + key}, env, nullptr);
-        double slowest = 0;
-        for (const auto &call : run.calls)
-            slowest = std::max(slowest, call.tookMs());
-        qInfo("without a server: opening took %.1f ms, slowest play %.3f ms; stderr:\n  %s",
-              run.openMs, slowest, qPrintable(run.errors.join(QStringLiteral("\n  "))));
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(!run.open);
-        QCOMPARE(run.calls.size(), std::size_t(3));
-        QVERIFY2(run.errors.size() <= 1, qPrintable(run.errors.join('\n')));
-        QVERIFY2(slowest < kReturnsAtOnceMs, qPrintable(QString::number(slowest)));
-        QVERIFY2(run.openMs < 2000, qPrintable(QString::number(run.openMs)));
+        QString reason;
+        const bool passed = passesWithin(kAttempts, [&] {
+            const ProbeRun run =
+                runProbe({"play:" + key, "play:" + win, "play:" + key}, env, nullptr);
+            double slowest = 0;
+            for (const auto &call : run.calls)
+                slowest = std::max(slowest, call.tookMs());
+            qInfo("without a server: opening took %.1f ms, slowest play %.3f ms; stderr:\n  %s",
+                  run.openMs, slowest, qPrintable(run.errors.join(QStringLiteral("\n  "))));
+            Verdict v;
+            v.require(run.exitCode == 0, QStringLiteral("the probe failed"));
+            v.require(!run.open, QStringLiteral("a device opened"));
+            v.require(run.calls.size() == 3, QStringLiteral("the probe stopped playing"));
+            v.require(run.errors.size() <= 1, run.errors.join('\n'));
+            v.require(slowest < kReturnsAtOnceMs, QStringLiteral("play took %1 ms").arg(slowest));
+            v.require(run.openMs < 2000, QStringLiteral("opening took %1 ms").arg(run.openMs));
+            return v.failure();
+        }, &reason);
+        QVERIFY2(passed, qPrintable(reason));
     }
 
 private:
