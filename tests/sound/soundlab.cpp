@@ -37,6 +37,9 @@ bool PrivateSoundServer::start(QString *error)
     const QString root = m_dir.path();
     for (const char *sub : {"run", "run/pulse", "state", "home"})
         QDir(root).mkpath(QString::fromLatin1(sub));
+    // A runtime folder is private to its user, as on a desktop.
+    QFile::setPermissions(root + QStringLiteral("/run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString socket = root + QStringLiteral("/run/pulse/native");
 
     m_env = QProcessEnvironment::systemEnvironment();

@@ -253,9 +253,10 @@ private slots:
             const Match absent = bestMatch(fanfare, rest, first - slack, first + slack);
             const double apartMs = toMs(std::abs(k.lag - w.lag), kRecordRate);
             qInfo("wrong scores %.2f, then key %.2f (an absent cue %.2f); they start %.1f ms"
-                  " apart; heard %.1f ms with %d dropouts",
+                  " apart; heard %.1f ms with %d dropouts; the preloaded plays took %.3f and"
+                  " %.3f ms",
                   w.score, k.score, absent.score, apartMs, toMs(heard.heard(), kRecordRate),
-                  heard.dropouts);
+                  heard.dropouts, run.calls[0].tookMs(), run.calls[1].tookMs());
             v.require(absent.score < 0.2, QStringLiteral("absent cue scores %1").arg(absent.score));
             v.require(w.score > 0.8, QStringLiteral("wrong scores %1").arg(w.score));
             v.require(k.score > 0.8, QStringLiteral("key scores %1").arg(k.score));
