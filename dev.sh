@@ -7,7 +7,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 
 # Debian packages, by name.
 build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsdl2-mixer-dev libasound2-dev)
-run_packages=(qt6-qpa-plugins fonts-ipafont-gothic)
+run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 test_packages=(xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils clang libclang-rt-14-dev)
 
 install_missing() {
