@@ -49,6 +49,7 @@ private slots:
         // A generator that breaks its promise and returns 1 must not step off the deck.
         QTest::newRow("a faulty 1.0") << QList<float>(26, 1.0f);
     }
+    // robustness: a random generator that returns 1.0 | still draws every letter once, never past the deck | the game
     void everyLetterIsDrawnOnceWhateverTheRandomValues()
     {
         QFETCH(QList<float>, values);

@@ -78,6 +78,7 @@ private slots:
         QCOMPARE(report(h).split("\r\n").value(1), QStringLiteral("一文字あたりの速さ:500ミリ秒"));
     }
 
+    // robustness: 40 000 wrong keystrokes in a game | finishes and reports an accuracy of 0 % | the result and the best time
     void fortyThousandWrongKeysStillFinishWithAnAccuracyOfZero()
     {
         Harness h;
@@ -117,6 +118,7 @@ private slots:
         QCOMPARE(q(h.window.caption(Control::lblScore)), QStringLiteral("383ms"));
     }
 
+    // robustness: 500 timer ticks while the result box is open | one result box, one save | the best time, saved once
     void ticksDuringTheResultBoxNeverStartASecondFinish()
     {
         Harness h;
@@ -202,6 +204,7 @@ private slots:
         QTest::newRow("infinite") << std::numeric_limits<double>::infinity();
         QTest::newRow("minus infinite") << -std::numeric_limits<double>::infinity();
     }
+    // robustness: a clock that jumps back across midnight, stands still, or reads NaN or infinity | reports the game, never records it | the previous best time
     void aClockFaultNeverBecomesARecordOrACrash()
     {
         QFETCH(double, elapsed);
@@ -238,6 +241,7 @@ private slots:
         QCOMPARE(f.sheets, 0);
     }
 
+    // robustness: a record when the store refuses the write | shows and counts the record for the rest of the run | the record, in memory
     void aStoreThatCannotBeWrittenStillKeepsTheRecordForThisRun()
     {
         Harness h;

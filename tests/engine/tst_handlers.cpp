@@ -134,6 +134,7 @@ private slots:
         QTest::newRow("too large for a float") << "1e40" << 1000.0f;
         QTest::newRow("binary") << QString::fromLatin1("\x01\xff\x7f", 3) << 1000.0f;
     }
+    // robustness: a stored best time that is empty, letters, "NaN", "inf", negative, zero, too large for a float or binary | starts with 1000 ms, as on a first run | loading never writes the store
     void theStoredTextBecomesTheBestTimeOrTheDefault()
     {
         QFETCH(QString, stored);

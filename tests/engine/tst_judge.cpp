@@ -87,7 +87,9 @@ private slots:
         QTest::newRow("full-width a") << "ａ";
         QTest::newRow("a space") << " ";
         QTest::newRow("a control character") << "\x01";
+        QTest::newRow("a megabyte paste") << QString(1 << 20, QChar('a'));
     }
+    // robustness: typed text that is upper case, two characters, full-width, a control character or a 1 MB paste | one wrong keystroke; the box is cleared and the same letter stays | the counts and the letter
     void anythingElseIsWrongAndTheSameLetterStays()
     {
         QFETCH(QString, typed);
@@ -160,6 +162,7 @@ private slots:
         QVERIFY(ops[2].kind == Kind::BackColor && ops[2].color == kPureRed);
     }
 
+    // robustness: 40 000 wrong keystrokes on one letter | the wrong count stops at 32767 | the game, which goes on
     void theWrongCountStopsAtItsLimitInsteadOfWrapping()
     {
         Started h(0.0f);

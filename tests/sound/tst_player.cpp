@@ -273,6 +273,7 @@ private slots:
 
     // A sound folder that was deleted or damaged: nothing is heard, each bad file is named on
     // standard error once however often it is asked for, and the next good cue still plays.
+    // robustness: a missing, empty, garbage or cut-short cue file | silent; at most one line per file on standard error | the game and the other cues
     void unplayableFilesAreSilentAndTheGameGoesOn()
     {
         QTemporaryDir dir;
@@ -340,6 +341,7 @@ private slots:
 
     // No server and no sound card: the game still starts and plays on in silence, with at
     // most one line on standard error and none of ALSA's or SDL's own chatter.
+    // robustness: no sound server at all | starts quickly and plays silently; at most one line on standard error | the game
     void noSoundServerIsQuietAndQuick()
     {
         QTemporaryDir dir;

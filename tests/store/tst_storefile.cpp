@@ -249,6 +249,7 @@ private slots:
                 << "[%U30B9%U30B3%U30A2]\n" + garbage << 1000.0f;
         }
     }
+    // robustness: a settings file that is damaged, cut short, binary, or holds a list or a typed value | starts with 1000 ms (a hand-edited 384.5 stays 384.5) | the file, byte for byte
     void aLoadMakesSenseOfWhateverItFinds()
     {
         QFETCH(QByteArray, file);
@@ -275,6 +276,7 @@ private slots:
         QTest::newRow("a link to a device") << "device";
         QTest::newRow("a dangling link") << "dangling";
     }
+    // robustness: a folder, a FIFO, a device link or a broken link where the settings file should be | starts with 1000 ms without blocking | whatever is there
     void whatIsNotAFileReadsAsNoValue()
     {
         QFETCH(QString, kind);

@@ -154,6 +154,7 @@ private slots:
         QTest::newRow("a read-only file")
             << R"(chmod a-w "$D/モジタン.conf")" << "unprivileged" << true << "500ms\n"_ba;
     }
+    // robustness: a read-only settings file, folder or mount, or a path through a file | plays on; one line on standard error per run | the old stored value
     void anUnwritableStoreWarnsOnceAndTheGameGoesOn()
     {
         QFETCH(QString, setup);
@@ -180,6 +181,7 @@ private slots:
 
     // With room for one small file left, the new file fits but nothing else does: a writer
     // that takes a lock file first, or writes in place, loses the record here.
+    // robustness: a full or nearly full disk when a record is saved | saves when it fits, else warns once | a whole value, never an empty file
     void aNearlyFullDiskStillTakesTheRecordWhole()
     {
         ConfigHome home;
@@ -198,6 +200,7 @@ private slots:
 
     // Two runs save over and over while a third loads over and over: every load finds the
     // old record or one of the new ones, and the file ends up holding one of them.
+    // robustness: two instances saving at the same moment while a third loads | each load sees a whole value | one of the two values
     void runsSavingAtOnceLeaveOneWholeValue()
     {
         ConfigHome home;
@@ -226,6 +229,7 @@ private slots:
         }
     }
 
+    // robustness: the game killed while it saves | nothing to do | a whole value
     void aRunKilledWhileSavingLeavesAWholeValue()
     {
         ConfigHome home;

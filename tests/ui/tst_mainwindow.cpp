@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -316,6 +317,21 @@ private slots:
         f.key(Qt::Key_Return);
         QVERIFY(!f.waitForLetter().isEmpty());
         QCOMPARE(w.control(Control::lblScore)->palette().color(QPalette::WindowText), QColor(Qt::black));
+    }
+
+    // robustness: a 1 MB paste into the window during a game | one wrong keystroke; the box is emptied; the next right key counts | the game and the letter shown
+    void aMegabytePasteIsOneWrongKeyAndLeavesTheBoxEmpty()
+    {
+        Fixture f;
+        f.key(Qt::Key_Return);
+        const QString letter = f.waitForLetter();
+        QApplication::clipboard()->setText(QString(1 << 20, QChar(letter.at(0))));
+        f.key(Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(f.get<QLabel>(Control::lblBatu)->text(), QStringLiteral("誤：1"));
+        QVERIFY(f.get<QLineEdit>(Control::txtMoji)->text().isEmpty());
+        QCOMPARE(f.shown(), letter);
+        f.typeLetter(letter);
+        QTRY_COMPARE(f.get<QLabel>(Control::lblMaru)->text(), QStringLiteral("正：1"));
     }
 
     void whileAwaitingAKeyTheButtonsHandTheFocusBack()
