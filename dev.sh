@@ -8,7 +8,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 # Debian packages, by name.
 build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsdl2-mixer-dev libasound2-dev)
 run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
-test_packages=(xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils clang libclang-rt-14-dev)
+test_packages=(xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils clang libclang-rt-14-dev dbus-daemon at-spi2-core libxcb1-dev desktop-file-utils appstream dpkg-dev)
 
 install_missing() {
     local missing=() p
