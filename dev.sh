@@ -28,6 +28,45 @@ build() {
     cmake --build --preset "$1"
 }
 
+# Builds one tree and runs its tests. A failing test does not stop the next tree, so every
+# tree has its say; a failing build stops here. Each tree's closing ctest line and its time
+# are kept for the summary at the end.
+summary=()
+failed=0
+stage() {
+    local preset=$1 log status=0 line start=$SECONDS
+    if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
+        summary+=("$(printf '%-8s %s' "$preset:" "the build failed")")
+        failed=1
+        report
+    fi
+    log=$(mktemp)
+    ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+    rm -f "$log"
+    [ -n "$line" ] || line="no tests ran"
+    [ "$status" -eq 0 ] || failed=1
+    summary+=("$(printf '%-8s %s (%d s)' "$preset:" "$line" $((SECONDS - start)))")
+}
+
+# Prints each tree's line, then one line that adds them up, and exits with the verdict.
+report() {
+    local line passed=0 failing=0
+    echo
+    echo "Test summary:"
+    for line in "${summary[@]}"; do
+        echo "  $line"
+        if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+            failing=$((failing + BASH_REMATCH[1]))
+            passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+        else
+            failing=$((failing + 1)) # a tree that did not build or ran nothing
+        fi
+    done
+    echo "total: $passed passed, $failing failed"
+    exit "$failed"
+}
+
 case "${1:-}" in
 play)
     install_missing "${build_packages[@]}" "${run_packages[@]}"
@@ -36,8 +75,12 @@ play)
     ;;
 test)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
-    build default
-    ctest --preset default
+    # The release tree; then every test again under AddressSanitizer and
+    # UndefinedBehaviorSanitizer; then a bounded run of each fuzz target (clang, libFuzzer).
+    stage default
+    stage asan
+    stage fuzz
+    report
     ;;
 *)
     echo "usage: $0 play|test" >&2
