@@ -159,7 +159,9 @@ std::optional<Report> parseReport(const QString &text)
 
 // How much of a cue a recording holds, in 10 ms pieces. Each piece of the file that makes a
 // sound is looked for where it should be, or later: a machine that stalls lets the stream
-// run dry for a moment and plays the rest late, which is a stutter, not a wrong sound.
+// run dry for a moment and plays the rest late, which is a stutter, not a wrong sound. The
+// earliest place that matches is taken, so a piece of a steady tone cannot wander off by
+// whole periods and leave the rest of the cue behind.
 double piecesFound(const std::vector<std::int16_t> &cue, const std::vector<std::int16_t> &audio,
                    long heardFrom, double minScore)
 {
@@ -173,10 +175,13 @@ double piecesFound(const std::vector<std::int16_t> &cue, const std::vector<std::
             continue;
         ++tried;
         const long expected = start + at + shift;
-        const auto match = bestMatch(part, audio, expected - early, expected + late);
-        if (match.score >= minScore) {
+        for (long lag = expected - early; lag <= expected + late; ++lag) {
+            if (bestMatch(part, audio, lag, lag).score < minScore)
+                continue;
+            const auto peak = bestMatch(part, audio, lag, lag + kRecordRate / 1000);
             ++found;
-            shift = match.lag - start - at;
+            shift = peak.lag - start - at;
+            break;
         }
     }
     return tried ? double(found) / tried : 0;
