@@ -6,7 +6,6 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
-#include <QThread>
 
 #include <atomic>
 
