@@ -86,7 +86,7 @@ std::vector<AtspiNode> messageBoxes(GameProcess &game)
     return boxes;
 }
 
-// The text of a message box: its label that is not a button's.
+// The text of a message box: its longest label.
 QString messageText(const AtspiNode &box)
 {
     const auto labels = box.findAll([](const AtspiNode &n) { return isRole(n, "label") && !n.name.isEmpty(); });
@@ -227,7 +227,8 @@ private slots:
 
 private:
     QString artefacts() const;
-    // A fresh, stopped-at-the-end run of the game with its own settings folder.
+    // Starts the game with the given settings folder; it is stopped, if still running, when
+    // the returned object goes.
     std::unique_ptr<GameProcess> launch(const QString &configHome, const QString &program = {});
     // Gives the main window the keyboard, as a window manager would when it appears or when
     // a message box over it goes away.
@@ -243,8 +244,8 @@ private:
         int wrongKeys = 0;
     };
     // Presses Enter and types every letter shown, with one wrong key before the letter at
-    // `wrongAt`; returns once the result box is up, or why it did not come.
-    // `whileWrong` looks at the game between the wrong key and the right one.
+    // `wrongAt`, and `whileWrong` to look at the game before the right one; returns once the
+    // result box is up, or why it did not come.
     QString playGame(GameProcess &game, int wrongAt, Played *played,
                      const std::function<QString()> &whileWrong = {});
     QString answerBox(GameProcess &game, const std::function<bool(GameProcess &, const AtspiNode &)> &answer);
@@ -269,9 +270,10 @@ void TestGame::initTestCase()
 
     // The cues are those that sit beside the program, wherever it was installed.
     const QString sounds = QFileInfo(m_program).canonicalPath() + QStringLiteral("/sound/");
-    for (Cue *cue : {&m_key, &m_wrong, &m_win}) {
-        cue->name = cue == &m_key ? QStringLiteral("key.wav")
-                  : cue == &m_wrong ? QStringLiteral("wrong.wav") : QStringLiteral("win.wav");
+    const std::pair<Cue *, const char *> cues[] = {
+        {&m_key, "key.wav"}, {&m_wrong, "wrong.wav"}, {&m_win, "win.wav"}};
+    for (auto [cue, name] : cues) {
+        cue->name = QLatin1String(name);
         const auto wav = mojitan::testing::readWav((sounds + cue->name).toStdString());
         QVERIFY2(wav.error.empty() && wav.rate == kRecordRate && !wav.samples.empty(),
                  qPrintable(sounds + cue->name + QStringLiteral(": ") + QString::fromStdString(wav.error)));
