@@ -2,11 +2,13 @@
 # One door to the project on Debian 12:
 #   ./dev.sh play   install what is missing, build, and start the game
 #   ./dev.sh test   install what is missing, build, and run every test
+#   ./dev.sh bench  install what is missing, build, and measure the game against a bare
+#                   Qt window; writes bench/results.md
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
 # Debian packages, by name.
-build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsdl2-mixer-dev libasound2-dev)
+build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsdl2-mixer-dev libasound2-dev libxcb-damage0-dev libxcb-xtest0-dev)
 run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 test_packages=(xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils clang libclang-rt-14-dev dbus-daemon at-spi2-core libxcb1-dev desktop-file-utils appstream dpkg-dev)
 
@@ -82,8 +84,13 @@ test)
     stage fuzz
     report
     ;;
+bench)
+    install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
+    build default
+    build/default/bench/mojitan_bench --command "./dev.sh bench"
+    ;;
 *)
-    echo "usage: $0 play|test" >&2
+    echo "usage: $0 play|test|bench" >&2
     exit 2
     ;;
 esac
