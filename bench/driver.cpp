@@ -477,6 +477,13 @@ int main(int argc, char *argv[])
     std::string keep;
     std::set<std::string> parts = {"start", "cpu", "keys", "steps", "cues"};
     const QStringList args = QCoreApplication::arguments();
+    if (args.size() % 2 == 0) {
+        std::fprintf(stderr,
+                     "usage: mojitan_bench [--out FILE] [--runs N] [--games N] [--keys N]\n"
+                     "                     [--parts start,cpu,keys,steps,cues] [--game PROGRAM]\n"
+                     "                     [--keep DIR] [--command TEXT]\n");
+        return 2;
+    }
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const QString &a = args[i];
         const std::string v = args[i + 1].toStdString();

@@ -77,24 +77,25 @@ std::string stepAdvice(const std::string &step)
         return "this is the dynamic loader mapping and relocating the libraries the game links; "
                "see the libraries that only the game loads under memory below";
     if (step == "sound device opened")
-        return "construct the cue player after the window's first frame (from a zero-delay "
-               "timer after `show()`, behind a forwarding `CuePlayer` that drops cues until the "
-               "device is open); no cue can be asked for before the first key";
+        return "construct the cue player once the first frame is on screen, behind a "
+               "forwarding `CuePlayer` that is silent until then; no cue can be asked for "
+               "before the first key. A zero-delay timer after `show()` is too early: it runs "
+               "before the window's first paint";
     if (step == "cues read")
         return "read the cues together with the deferred device opening";
     if (step == "Japanese font loaded")
-        return "the first frame needs the gothic, so this stays; it is paid once the first "
-               "text is measured";
+        return "the first frame cannot be drawn without the gothic, so this stays";
     if (step == "translator installed")
         return "install the Qt translation just before the first message box";
     if (step == "icon set")
-        return "give Qt the 16, 32 and 48 px icons only; the 256 px one is for the desktop "
-               "entry, which takes it from the installed icon theme";
+        return "the icon's images are read here; the window icon can as well be set after the "
+               "first frame";
     if (step == "window built")
         return "the widgets, their fonts and palettes, and the stored score; most of it is "
                "first use of Qt code and fonts (see its page faults)";
     if (step == "first frame shown")
-        return "the first paint: glyphs of the gothic at five sizes are rasterised";
+        return "the first paint rasterises the gothic's glyphs for every caption at each of "
+               "its sizes; it shrinks only with fewer sizes or fewer captions";
     return "";
 }
 
@@ -470,15 +471,20 @@ std::string writeReport(const Report &r)
             std::string list;
             for (std::size_t i = 0; i < only.size(); ++i)
                 list += (i ? ", " : "") + only[i];
+            const double without = double(rssG) - double(onlyGameLibs);
             md << "**Missed.** The game holds " << mib(rssG - rssB) << " more than the bare window; "
                << "within the target it would hold at most " << mib((kMemoryRatioTarget - 1) * rssB)
-               << " more. The libraries that only the game loads are " << list << ". Most of them "
-                  "come with SDL2_mixer (its decoders and synthesiser: FLAC, Vorbis, Opus, MP3, "
-                  "MOD, FluidSynth with GLib and JACK) and with SDL2 (its video back ends: X11, "
-                  "Wayland, DRM), none of which the three PCM cues need. What would close the "
-                  "gap: mix the preloaded PCM cues in the game's own SDL audio callback instead "
-                  "of through SDL_mixer, or play them through libpulse directly; and keep the "
-                  "gothic, which the window cannot do without.\n\n";
+               << " more. The libraries that only the game loads are " << list << ". Apart from "
+                  "Qt's image and SVG plug-ins (the icon), they come with SDL2_mixer (decoders and "
+                  "a synthesiser: FLAC, Vorbis, Opus, MP3, MOD, FluidSynth with GLib and JACK) and "
+                  "SDL2 (its video back ends: X11 extensions, Wayland, DRM), none of which three "
+                  "PCM cues need. Without any of them the game would hold about " << mib(without)
+               << ", " << ratio(without, rssB) << " the baseline's, by this run's figures; the "
+                  "rest is the gothic (its file, HarfBuzz and FreeType pages, glyph caches) and "
+                  "the widgets, which a bare window that draws no text does not have. What would "
+                  "come closest: play the preloaded PCM cues through libpulse (or ALSA) directly, "
+                  "or mix them in an SDL2 audio callback of the game's own without SDL_mixer, and "
+                  "open that device after the first frame.\n\n";
         }
     }
 
@@ -519,12 +525,12 @@ std::string writeReport(const Report &r)
                << fixed(idleG, 1) << " ms of CPU a second; the busiest thread is `" << name
                << "` with " << fixed(double(ns) / 1e6 / kCpuSeconds, 1) << " ms/s. ";
             if (name.rfind("SDLAudio", 0) == 0)
-                md << "That is SDL's audio thread, which feeds the sound server a fragment of "
-                      "silence every 512 frames (11.6 ms) for as long as the device is open. "
-                      "What would close the gap: let the cue player close the device after a few "
-                      "seconds without a cue and open it again, off the GUI thread, when a game "
-                      "starts; or have the cue player's sound stream corked when nothing plays, "
-                      "which needs a back end closer to the sound server than SDL.";
+                md << "That is SDL's audio thread, which hands the sound server a fragment of "
+                      "silence every 512 frames (11.6 ms) for as long as the device is open, "
+                      "paused or not. What would close the gap: open the device when a game "
+                      "starts (off the GUI thread, so the first letter does not wait) and close "
+                      "it a few seconds after the game's last cue; or a back end that corks its "
+                      "stream while nothing plays.";
             md << "\n\n";
         }
         if (!r.cpu.gamePlay.threads.empty())
