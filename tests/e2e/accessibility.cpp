@@ -1,4 +1,5 @@
 #include "accessibility.h"
+#include "xserver.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -76,6 +77,7 @@ bool PrivateSessionBus::start(const QString &display, const QString &runtimeDir,
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     m_daemon.setProcessEnvironment(env);
     m_daemon.setStandardErrorFile(runtimeDir + QStringLiteral("/session-bus.log"));
+    endWithTheTest(m_daemon); // the accessibility bus and its helpers leave with it
     m_daemon.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
                     QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1"),

@@ -131,6 +131,7 @@ bool GameProcess::start(QString *error)
     m_process.setProcessEnvironment(m_desktop.environment(m_configHome));
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setStandardOutputFile(QProcess::nullDevice());
+    endWithTheTest(m_process);
     m_process.start(m_executable, {});
     if (!m_process.waitForStarted(10000)) {
         *error = m_executable + QStringLiteral(" did not start: ") + m_process.errorString();

@@ -2,9 +2,12 @@
 
 #include <QDeadlineTimer>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include <sys/prctl.h>
 
 namespace mojitan::e2e {
 
@@ -21,6 +24,11 @@ Reply<T> owned(T *reply)
 
 } // namespace
 
+void endWithTheTest(QProcess &child)
+{
+    child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 PrivateXServer::~PrivateXServer() { stop(); }
 
 bool PrivateXServer::start(QString *error)
@@ -29,6 +37,7 @@ bool PrivateXServer::start(QString *error)
     // once it accepts connections, so two test runs never meet on one display.
     m_xvfb.setProcessChannelMode(QProcess::SeparateChannels);
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
+    endWithTheTest(m_xvfb);
     m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                           QStringLiteral("-screen"), QStringLiteral("0"),
                                           QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
