@@ -4,6 +4,7 @@
 #include "stats.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -393,9 +394,10 @@ std::string writeReport(const Report &r)
                   "what they cost beyond the baseline's:\n\n";
             for (const StepCost &c : extra) {
                 const double over = c.gameMs - c.baseMs;
-                const std::string advice = stepAdvice(c.name);
+                std::string advice = stepAdvice(c.name);
                 if (over < kStepWorthMs || advice.empty())
                     continue;
+                advice[0] = char(std::toupper(static_cast<unsigned char>(advice[0])));
                 md << "- *" << c.name << "*: +" << msText(over, 1) << " (" << msText(c.gameCpuMs, 1)
                    << " CPU, " << fixed(c.gameFaults, 0) << " page faults). " << advice << ".\n";
             }
