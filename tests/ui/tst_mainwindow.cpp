@@ -373,9 +373,10 @@ private slots:
         QCOMPARE(f.get<QLabel>(Control::lblScore)->text(), QStringLiteral("1000ms"));
         QCOMPARE(f.focus(), f.window->control(Control::cmdStart));
 
-        // And Enter starts a game from there.
+        // And Enter starts a game from there (the running tick may already have drawn).
         f.key(Qt::Key_Return);
-        QCOMPARE(f.window->game().state().Mode, ModeDraw);
+        QVERIFY(f.window->game().state().Mode != ModeIdle);
+        QVERIFY(f.window->control(Control::Frame1)->isVisible());
     }
 
     void screenReadersFindTheCaptionsAndTheLetterShown()
