@@ -10,6 +10,7 @@
 #include "stats.h"
 
 #ifndef MOJITAN_STEPS_BASELINE
+#include "application.h"
 #include "mainwindow.h"
 #include "sdlcueplayer.h"
 #include "settingsscorestore.h"
@@ -17,8 +18,6 @@
 #endif
 
 #include <QFontMetrics>
-#include <QIcon>
-#include <QLibraryInfo>
 #include <QTranslator>
 
 #include <sys/resource.h>
@@ -85,18 +84,11 @@ int main(int argc, char *argv[])
     return QApplication::exec();
 #else
     using namespace mojitan;
-    QApplication::setApplicationName(QStringLiteral("mojitan"));
-    QApplication::setApplicationDisplayName(QStringLiteral("モジタン"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("mojitan"));
-    QIcon icon;
-    for (int size : {16, 32, 48, 256})
-        icon.addFile(QStringLiteral(":/icons/mojitan-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+    setApplicationIdentity();
     step("icon set");
 
     QTranslator buttons;
-    if (buttons.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&buttons);
+    installButtonTranslation(buttons);
     step("translator installed");
 
     const std::string sounds = QApplication::applicationDirPath().toStdString() + "/sound/";

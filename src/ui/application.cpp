@@ -1,0 +1,29 @@
+#include "application.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace mojitan {
+
+void setApplicationIdentity()
+{
+    QApplication::setApplicationName(QStringLiteral("mojitan"));
+    QApplication::setApplicationDisplayName(QStringLiteral("モジタン"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("mojitan"));
+
+    QIcon icon;
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/mojitan-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+}
+
+void installButtonTranslation(QTranslator &translator)
+{
+    // Every word of the game is Japanese, so the message boxes' buttons are too.
+    if (translator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+}
+
+} // namespace mojitan
