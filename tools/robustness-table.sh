@@ -26,7 +26,7 @@ HEAD
                 note = $0
                 next
             }
-            note != "" && /(void|TEST|DEFINE_)[[:alnum:]_ ]*\(/ {
+            note != "" && /(void [[:alnum:]_:]+|LLVMFuzzerTestOneInput)\(/ {
                 name = $0
                 sub(/^[^(]*[[:space:]]/, "", name)
                 sub(/\(.*/, "", name)

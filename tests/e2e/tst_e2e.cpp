@@ -713,6 +713,7 @@ void TestGame::closeBoxEndsTheGame()
 }
 
 // Without its sound folder the game is silent and plays on to the end as usual.
+// robustness: the real program started without its "sound" folder | silent; plays a whole game to the result box and the record; one line per missing cue on standard error | the game and the record
 void TestGame::withoutSoundFolderSilentButPlayable()
 {
     QTemporaryDir config, elsewhere;

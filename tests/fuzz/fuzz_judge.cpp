@@ -536,6 +536,7 @@ private:
 
 } // namespace
 
+// robustness: arbitrary typing: invalid UTF-8, control characters, pastes up to 1 MiB, clock jumps, ticks in the result box, a refusing store (fuzzed for a minute in every test run) | judges each as one keystroke; counts only rise; the game can always be finished | the deck, the counts and the record
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     Script script(data, size);
