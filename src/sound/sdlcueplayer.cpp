@@ -110,10 +110,10 @@ SdlCuePlayer::Cue *SdlCuePlayer::cue(const std::string &path)
 
     // Only WAV files are cues. SDL's own reader is strict about that, where SDL_mixer's
     // loader would try a damaged file as MP3 and might play noise.
-    SDL_AudioSpec spec;
+    SDL_AudioSpec layout;
     Uint8 *wav = nullptr;
     Uint32 wavBytes = 0;
-    if (!SDL_LoadWAV(path.c_str(), &spec, &wav, &wavBytes)) {
+    if (!SDL_LoadWAV(path.c_str(), &layout, &wav, &wavBytes)) {
         warn("cannot play " + path, SDL_GetError());
         return nullptr;
     }
@@ -121,7 +121,7 @@ SdlCuePlayer::Cue *SdlCuePlayer::cue(const std::string &path)
     Uint16 format = 0;
     Mix_QuerySpec(&rate, &format, &channels);
     SDL_AudioCVT cvt;
-    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, format,
+    if (SDL_BuildAudioCVT(&cvt, layout.format, layout.channels, layout.freq, format,
                           static_cast<Uint8>(channels), rate)
         < 0) {
         SDL_FreeWAV(wav);
