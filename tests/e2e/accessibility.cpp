@@ -1,4 +1,5 @@
 #include "accessibility.h"
+#include "childprocess.h"
 #include "xserver.h"
 
 #include <QDBusArgument>
@@ -77,7 +78,7 @@ bool PrivateSessionBus::start(const QString &display, const QString &runtimeDir,
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     m_daemon.setProcessEnvironment(env);
     m_daemon.setStandardErrorFile(runtimeDir + QStringLiteral("/session-bus.log"));
-    endWithTheTest(m_daemon); // the accessibility bus and its helpers leave with it
+    mojitan::testing::endWithTheTest(m_daemon); // the accessibility bus and its helpers leave with it
     m_daemon.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
                     QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1"),
@@ -135,14 +136,8 @@ void PrivateSessionBus::stop()
         QDBusConnection::disconnectFromBus(m_connectionName);
         m_connectionName.clear();
     }
-    if (m_daemon.state() == QProcess::NotRunning)
-        return;
     // The launcher, the accessibility bus and its registry leave with the session bus.
-    m_daemon.terminate();
-    if (!m_daemon.waitForFinished(5000)) {
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
+    mojitan::testing::stopChild(m_daemon);
 }
 
 const AtspiNode *AtspiNode::find(const std::function<bool(const AtspiNode &)> &match) const

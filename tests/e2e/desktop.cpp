@@ -1,5 +1,7 @@
 #include "desktop.h"
 
+#include "childprocess.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -131,7 +133,7 @@ bool GameProcess::start(QString *error)
     m_process.setProcessEnvironment(m_desktop.environment(m_configHome));
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    endWithTheTest(m_process);
+    mojitan::testing::endWithTheTest(m_process);
     m_process.start(m_executable, {});
     if (!m_process.waitForStarted(10000)) {
         *error = m_executable + QStringLiteral(" did not start: ") + m_process.errorString();

@@ -1,5 +1,7 @@
 #include "xserver.h"
 
+#include "childprocess.h"
+
 #include <QDeadlineTimer>
 
 #include <csignal>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <memory>
 
-#include <sys/prctl.h>
 
 namespace mojitan::e2e {
 
@@ -24,11 +25,6 @@ Reply<T> owned(T *reply)
 
 } // namespace
 
-void endWithTheTest(QProcess &child)
-{
-    child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
 PrivateXServer::~PrivateXServer() { stop(); }
 
 bool PrivateXServer::start(QString *error)
@@ -37,7 +33,7 @@ bool PrivateXServer::start(QString *error)
     // once it accepts connections, so two test runs never meet on one display.
     m_xvfb.setProcessChannelMode(QProcess::SeparateChannels);
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
-    endWithTheTest(m_xvfb);
+    mojitan::testing::endWithTheTest(m_xvfb);
     m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                           QStringLiteral("-screen"), QStringLiteral("0"),
                                           QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
@@ -65,13 +61,7 @@ bool PrivateXServer::start(QString *error)
 
 void PrivateXServer::stop()
 {
-    if (m_xvfb.state() == QProcess::NotRunning)
-        return;
-    m_xvfb.terminate();
-    if (!m_xvfb.waitForFinished(5000)) {
-        m_xvfb.kill();
-        m_xvfb.waitForFinished(5000);
-    }
+    mojitan::testing::stopChild(m_xvfb);
 }
 
 XClient::XClient(const QString &display)

@@ -11,10 +11,6 @@
 
 namespace mojitan::e2e {
 
-// Makes a child started by QProcess end with the test, even when the test is killed (by a
-// timeout, say) and has no chance to stop it.
-void endWithTheTest(QProcess &child);
-
 // An X server of the test's own (Xvfb on a display number it picks itself). Nothing else
 // runs on it, no window manager either: where one would act (giving the focus to a new
 // window, passing on a click on the close box), the test does it.

@@ -1,5 +1,7 @@
 #include "soundlab.h"
 
+#include "childprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -61,6 +63,7 @@ bool PrivateSoundServer::start(QString *error)
     // No default script: only the protocol and one null sink, so nothing on this machine
     // (sound cards, saved volumes, idle suspension) changes what is heard. Without rewinds
     // the monitor carries every mixed frame exactly once.
+    mojitan::testing::endWithTheTest(m_daemon);
     m_daemon.start(QStringLiteral("pulseaudio"),
                    {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
                     QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
@@ -92,13 +95,7 @@ bool PrivateSoundServer::start(QString *error)
 
 void PrivateSoundServer::stop()
 {
-    if (m_daemon.state() == QProcess::NotRunning)
-        return;
-    m_daemon.terminate();
-    if (!m_daemon.waitForFinished(5000)) {
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
+    mojitan::testing::stopChild(m_daemon);
 }
 
 QString PrivateSoundServer::diagnosis() const
