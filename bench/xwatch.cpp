@@ -67,6 +67,22 @@ void XWatch::handleDestroy(xcb_window_t window)
     m_damages.erase(window);
 }
 
+bool XWatch::trackWindows(xcb_generic_event_t *e)
+{
+    const int type = e->response_type & 0x7f;
+    if (type == XCB_CREATE_NOTIFY) {
+        auto *c = reinterpret_cast<xcb_create_notify_event_t *>(e);
+        if (c->parent == m_root)
+            handleCreate(c->window);
+        return true;
+    }
+    if (type == XCB_DESTROY_NOTIFY) {
+        handleDestroy(reinterpret_cast<xcb_destroy_notify_event_t *>(e)->window);
+        return true;
+    }
+    return false;
+}
+
 std::optional<XWatch::Shown> XWatch::waitForFirstFrame(int timeoutMs)
 {
     const long long deadline = nowNs() + timeoutMs * 1'000'000LL;
@@ -74,13 +90,11 @@ std::optional<XWatch::Shown> XWatch::waitForFirstFrame(int timeoutMs)
     while (xcb_generic_event_t *e = nextEvent(deadline)) {
         const long long at = nowNs();
         const int type = e->response_type & 0x7f;
-        if (type == XCB_CREATE_NOTIFY) {
-            auto *c = reinterpret_cast<xcb_create_notify_event_t *>(e);
-            if (c->parent == m_root)
-                handleCreate(c->window);
-        } else if (type == XCB_DESTROY_NOTIFY) {
-            handleDestroy(reinterpret_cast<xcb_destroy_notify_event_t *>(e)->window);
-        } else if (type == XCB_MAP_NOTIFY) {
+        if (trackWindows(e)) {
+            std::free(e);
+            continue;
+        }
+        if (type == XCB_MAP_NOTIFY) {
             auto *m = reinterpret_cast<xcb_map_notify_event_t *>(e);
             if (!shown.window && !m->override_redirect && m_damages.count(m->window)) {
                 shown.window = m->window;
@@ -105,13 +119,7 @@ void XWatch::drain()
 {
     while (xcb_generic_event_t *e = nextEvent(nowNs() + 50'000'000)) {
         const int type = e->response_type & 0x7f;
-        if (type == XCB_CREATE_NOTIFY) {
-            auto *c = reinterpret_cast<xcb_create_notify_event_t *>(e);
-            if (c->parent == m_root)
-                handleCreate(c->window);
-        } else if (type == XCB_DESTROY_NOTIFY) {
-            handleDestroy(reinterpret_cast<xcb_destroy_notify_event_t *>(e)->window);
-        } else if (type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
+        if (!trackWindows(e) && type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
             xcb_damage_subtract(m_c, reinterpret_cast<xcb_damage_notify_event_t *>(e)->damage,
                                 XCB_NONE, XCB_NONE);
         }

@@ -41,6 +41,8 @@ public:
 
 private:
     xcb_generic_event_t *nextEvent(long long deadlineNs);
+    // Follows top-level windows coming and going; true when the event was one of those.
+    bool trackWindows(xcb_generic_event_t *e);
     void handleCreate(xcb_window_t window);
     void handleDestroy(xcb_window_t window);
 
