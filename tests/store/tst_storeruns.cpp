@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -23,11 +24,11 @@ struct Run {
     QByteArray err;
 };
 
-Run run(const QString &program, const QStringList &arguments)
+Run run(const QString &program, const QStringList &arguments, const QString &probe = kProbe)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PROBE"), kProbe);
+    environment.insert(QStringLiteral("PROBE"), probe);
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Run result;
@@ -80,6 +81,9 @@ Scenario runScenario(const ConfigHome &home, const QString &setup, const QString
         exit $saved)").arg(setup);
     QString program = QStringLiteral("sh");
     QStringList arguments{QStringLiteral("-c"), script};
+    QString probeProgram = kProbe;
+    // The build tree may sit in a folder only its owner can enter; nobody runs a copy.
+    QTemporaryDir probeCopy;
     if (how == u"namespace") {
         if (!canUseMountNamespaces())
             return {{}, QStringLiteral("no private mount namespace here")};
@@ -90,12 +94,18 @@ Scenario runScenario(const ConfigHome &home, const QString &setup, const QString
             return {{}, QStringLiteral("root ignores permission bits, and setpriv is missing to drop root")};
         if (QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), home.path()}) != 0)
             return {{}, QStringLiteral("cannot hand the test folder to nobody")};
+        probeProgram = probeCopy.filePath(QStringLiteral("storeprobe"));
+        const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+            | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        if (!QFile::copy(kProbe, probeProgram) || !QFile::setPermissions(probeProgram, everyone)
+            || !QFile::setPermissions(probeCopy.path(), everyone))
+            return {{}, QStringLiteral("cannot put a copy of the probe where nobody can run it")};
         arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                                 QStringLiteral("--clear-groups"), QStringLiteral("--"), program} + arguments;
         program = QStringLiteral("setpriv");
     }
 
-    Scenario scenario{run(program, arguments), {}};
+    Scenario scenario{run(program, arguments, probeProgram), {}};
     // Gives the folders back to the owner of the test, who removes them.
     QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("u+w"), home.path()});
     if (scenario.result.exitCode == 77)
