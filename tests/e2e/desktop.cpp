@@ -270,6 +270,10 @@ void GameProcess::keepArtefacts()
     if (err.open(QIODevice::WriteOnly))
         err.write(standardError());
     qInfo("the game's standard error: %s", qPrintable(err.fileName()));
+    QFile sound(base + QStringLiteral("-sound-server.txt"));
+    if (sound.open(QIODevice::WriteOnly))
+        sound.write(m_desktop.soundDiagnosis().toUtf8());
+    qInfo("the sound server at the failure: %s", qPrintable(sound.fileName()));
 }
 
 } // namespace mojitan::e2e

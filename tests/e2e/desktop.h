@@ -32,6 +32,8 @@ public:
     XClient &x() { return *m_client; }
     AtspiReader &atspi() { return *m_atspi; }
     testing::Recorder &recorder() { return *m_recorder; }
+    // Whether the sound server still runs, and the end of its log.
+    QString soundDiagnosis() const { return m_sound.diagnosis(); }
 
     // What a program started on this desktop gets: the desktop's display, buses and sound
     // server, and its own settings folder.
