@@ -90,7 +90,7 @@ std::string run(const QString &program, const QStringList &args)
 struct Stage {
     pid_t xvfb = -1;
     std::string display;
-    lab::PrivateSoundServer sound;
+    lab::PrivateSoundServer sound{lab::PrivateSoundServer::Transport::SharedMemory};
     std::vector<std::string> env;  // for every program the bench starts
     QProcessEnvironment qenv;
 

@@ -203,7 +203,8 @@ std::string writeReport(const Report &r)
           "(`bench/baselinewindow.h`); for keystrokes it shows each key in a label straight from "
           "the key event, the quickest a Qt window can answer. The game and the baseline were "
           "measured side by side in this one run, in turns, on a private Xvfb (no window "
-          "manager, no compositor) and a private PulseAudio server with a null sink. Ratios are "
+          "manager, no compositor) and a private PulseAudio server with a null sink, taking audio "
+          "through shared memory as a desktop's server does. Ratios are "
           "the game's figure over the baseline's.\n\n";
 
     md << "## Machine\n\n" << row({"", ""}) << row({"---", "---"})

@@ -62,16 +62,15 @@ bool PrivateSoundServer::start(QString *error)
     m_daemon.setStandardOutputFile(root + QStringLiteral("/daemon.log"));
     // No default script: only the protocol and one null sink, so nothing on this machine
     // (sound cards, saved volumes, idle suspension) changes what is heard. Without rewinds
-    // the monitor carries every mixed frame exactly once. Without shared memory, audio goes
-    // over the socket: PulseAudio 16 can abort on its shared-memory import path when a client
-    // leaves while its blocks are still queued (seen here under load, as a game exits right
-    // after its fanfare), and one crash would silence every later test of the run.
+    // the monitor carries every mixed frame exactly once.
     mojitan::testing::endWithTheTest(m_daemon);
     m_daemon.start(QStringLiteral("pulseaudio"),
                    {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
                     QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
                     QStringLiteral("--system=no"), QStringLiteral("--realtime=yes"),
-                    QStringLiteral("--high-priority=yes"), QStringLiteral("--disable-shm=yes"),
+                    QStringLiteral("--high-priority=yes"),
+                    QStringLiteral("--disable-shm=")
+                        + QLatin1String(m_transport == Transport::Socket ? "yes" : "no"),
                     QStringLiteral("--log-target=stderr"),
                     QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
                         + socket,

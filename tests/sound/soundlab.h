@@ -20,7 +20,14 @@ long long monotonicNs();
 // meets the user's server or another test's, and it hears exactly what its clients play.
 class PrivateSoundServer {
 public:
-    PrivateSoundServer() = default;
+    // Audio reaches the server over its socket. PulseAudio 16 can abort on its shared-memory
+    // import path when a client leaves while its blocks are still queued (seen here under
+    // load, as a game exits right after its fanfare), and one crash would silence every later
+    // test of a run. A desktop's server does use shared memory, so a measurement of what a
+    // player's machine spends asks for it.
+    enum class Transport { Socket, SharedMemory };
+
+    explicit PrivateSoundServer(Transport transport = Transport::Socket) : m_transport(transport) {}
     ~PrivateSoundServer();
     PrivateSoundServer(const PrivateSoundServer &) = delete;
     PrivateSoundServer &operator=(const PrivateSoundServer &) = delete;
@@ -33,6 +40,7 @@ public:
     QString diagnosis() const;
 
 private:
+    Transport m_transport;
     QTemporaryDir m_dir;
     QProcessEnvironment m_env;
     QProcess m_daemon;
