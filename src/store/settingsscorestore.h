@@ -27,8 +27,6 @@ public:
     bool write(const std::string &text) override;
 
 private:
-    void warnOnce(const std::string &reason);
-
     QString m_fileName;
     bool m_warned = false;
 };

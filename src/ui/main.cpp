@@ -1,10 +1,11 @@
 #include "application.h"
 #include "mainwindow.h"
-#include "sdlcueplayer.h"
+#include "pulsecueplayer.h"
 #include "settingsscorestore.h"
 #include "systemservices.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QTranslator>
 
 int main(int argc, char *argv[])
@@ -14,17 +15,15 @@ int main(int argc, char *argv[])
     QTranslator buttons;
     mojitan::installButtonTranslation(buttons);
 
-    // The audio device is opened and the cues read before the window shows, so the first
-    // keystroke is heard.
     const std::string sounds = QApplication::applicationDirPath().toStdString() + "/sound/";
-    mojitan::SdlCuePlayer cues;
-    for (const char *name : {"key.wav", "wrong.wav", "win.wav"})
-        cues.preload(sounds + name);
-
+    mojitan::PulseCuePlayer cues({sounds + "key.wav", sounds + "wrong.wav", sounds + "win.wav"});
     mojitan::SteadyClock clock;
     mojitan::ClockSeededRandom random;
     mojitan::SettingsScoreStore store;
     mojitan::MainWindow window(clock, random, cues, store);
     window.show();
+    // Sound comes up once the window is on its way: reading the cues and reaching the sound
+    // server never hold back the first frame.
+    QTimer::singleShot(0, &window, [&cues] { cues.start(); });
     return QApplication::exec();
 }

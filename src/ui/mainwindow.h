@@ -8,9 +8,6 @@
 #include <array>
 #include <memory>
 
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QPushButton;
 
 namespace mojitan {
@@ -29,7 +26,7 @@ public:
     ~MainWindow() override;
 
     QWidget *control(Control which) const { return m_widgets[std::size_t(which)]; }
-    const Game &game() const { return m_game; }
+    Game &game() { return m_game; }
     QTimer &timer() { return m_timer; }
 
 protected:
@@ -40,18 +37,12 @@ private:
     class Surface;
     friend class Surface;
 
-    void buildControls();
+    QPushButton *button(Control which) const;
     void applyColors(Control which);
 
     std::array<QWidget *, kControlCount> m_widgets{};
     std::array<Color, kControlCount> m_back{};
     std::array<Color, kControlCount> m_fore{};
-    QLabel *m_lblMoji = nullptr;
-    QPushButton *m_cmdStart = nullptr;
-    QPushButton *m_cmdEnd = nullptr;
-    QGroupBox *m_frame1 = nullptr;
-    QLineEdit *m_txtMoji = nullptr;
-    QPushButton *m_command1 = nullptr;
     QTimer m_timer;
     std::unique_ptr<Surface> m_surface;
     Game m_game;
