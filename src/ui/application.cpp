@@ -13,8 +13,10 @@ void setApplicationIdentity()
     QApplication::setApplicationDisplayName(QStringLiteral("モジタン"));
     QGuiApplication::setDesktopFileName(QStringLiteral("mojitan"));
 
+    // Title bars and task bars take these; launchers take the installed theme icons. A bigger
+    // size here would be decoded before the first frame and cost it ten milliseconds.
     QIcon icon;
-    for (int size : {16, 32, 48, 256})
+    for (int size : {16, 32, 48})
         icon.addFile(QStringLiteral(":/icons/mojitan-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
 }

@@ -8,6 +8,35 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <functional>
+
+namespace {
+
+// Calls `then` once the window has painted its first frame.
+class AfterFirstFrame : public QObject {
+public:
+    AfterFirstFrame(QWidget &window, std::function<void()> then) : m_then(std::move(then))
+    {
+        window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Queued: it runs once the painted frame has gone to the window system.
+            QTimer::singleShot(0, this, m_then);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_then;
+};
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -21,9 +50,8 @@ int main(int argc, char *argv[])
     mojitan::ClockSeededRandom random;
     mojitan::SettingsScoreStore store;
     mojitan::MainWindow window(clock, random, cues, store);
+    // Reading the cues and reaching the sound server never hold back the first frame.
+    AfterFirstFrame soundAfterwards(window, [&cues] { cues.start(); });
     window.show();
-    // Sound comes up once the window is on its way: reading the cues and reaching the sound
-    // server never hold back the first frame.
-    QTimer::singleShot(0, &window, [&cues] { cues.start(); });
     return QApplication::exec();
 }
