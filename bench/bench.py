@@ -1,0 +1,328 @@
+#!/usr/bin/python3
+# Measures the game against the two windows built beside it (windows.cpp) on the private
+# desktop the end-to-end test uses, and prints the figures as one markdown table.
+# Usage: bench.py BUILD_DIR [start rest cues keys]. With no part named it runs them all and
+# writes the table to results.md beside this file too. It reports; it never fails on a figure.
+import array, functools, os, re, select, signal, statistics, subprocess, sys, time, wave
+from datetime import datetime, timezone
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'e2e'))
+from desktop import RATE, Desktop  # noqa: E402
+from Xlib import X, XK, display, error  # noqa: E402
+from Xlib.ext import damage, xtest  # noqa: E402
+
+BUILD = os.path.abspath(sys.argv[1])
+PARTS = sys.argv[2:] or ['start', 'rest', 'cues', 'keys']
+GAME, FLOOR, BARE = f'{BUILD}/bin/mojitan', f'{BUILD}/bench/mojitan-floor', f'{BUILD}/bench/mojitan-bare'
+SOUND = f'{BUILD}/bin/sound'
+ROUNDS, GAMES, REST_S, SETTLE_S = 11, 16, 10, 0.02
+CUES = {name: array.array('h', (w := wave.open(f'{SOUND}/{name}.wav')).readframes(w.getnframes()))
+        for name in ('key', 'wrong', 'win')}
+RED = b'\x00\x00\xff'  # a pixel as the X server hands it over: blue, green, red, pad
+log = functools.partial(print, file=sys.stderr, flush=True)
+rows = []
+
+
+def out(*argv, env=None):
+    return subprocess.run(argv, env=env, capture_output=True, text=True).stdout.strip()
+
+
+def pct(values, p):
+    return sorted(values)[min(len(values) - 1, int(p / 100 * len(values)))]
+
+
+def row(what, game, floor='', bare='', against='', target='for information', met=None):
+    verdict = '' if met is None else 'met' if met else '**missed**'
+    rows.append(f'| {what} | {game} | {floor} | {bare} | {against} | {target} | {verdict} |')
+
+
+def stop(*procs):
+    for proc in procs:
+        proc.terminate()
+        proc.wait()
+
+
+def wait_for(probe, timeout=10):
+    end = time.monotonic() + timeout
+    while not (found := probe()):
+        if time.monotonic() > end:
+            raise TimeoutError('waited in vain')
+        time.sleep(0.002)
+    return found
+
+
+class Screen:
+    # One connection to the private X server: new windows and their first frame, keys, and
+    # the pixels where the game shows its letter. Programs start with Qt's accessibility off,
+    # as on a desktop with no screen reader, unless a part reads them through AT-SPI.
+    def __init__(self, desktop, accessible=False):
+        self.env = {k: v for k, v in desktop.env.items() if accessible or k != 'QT_LINUX_ACCESSIBILITY_ALWAYS_ON'}
+        self.x = display.Display(desktop.env['DISPLAY'])
+        self.x.damage_query_version()
+        self.x.set_error_handler(lambda *_: None)  # a window can be gone before it is watched
+        self.x.screen().root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.drain()
+
+    def drain(self):
+        self.x.sync()
+        while self.x.pending_events():
+            self.x.next_event()
+
+    def first_frame(self):
+        # Damage is asked for on each top-level window as it is created, before it can be
+        # mapped, so its first damage is its first frame. Returns (monotonic ns, window).
+        new, end = set(), time.monotonic() + 10
+        while time.monotonic() < end:
+            select.select([self.x], [], [], 0.05)
+            while self.x.pending_events():
+                event = self.x.next_event()
+                if event.type == X.CreateNotify:
+                    new.add(event.window.id)
+                    event.window.damage_create(damage.DamageReportNonEmpty)
+                    self.x.flush()
+                elif event.type == self.x.extension_event.DamageNotify and event.drawable.id in new:
+                    return time.monotonic_ns(), self.x.create_resource_object('window', event.drawable.id)
+        raise TimeoutError('no new window drew')
+
+    def launch(self, program):
+        # Returns the process, the milliseconds from exec to its first frame, and its window.
+        self.drain()
+        start = time.monotonic_ns()
+        proc = subprocess.Popen([program], env=self.env, stderr=subprocess.DEVNULL)
+        shown, window = self.first_frame()
+        return proc, (shown - start) / 1e6, window
+
+    def key(self, name):
+        code = self.x.keysym_to_keycode(XK.string_to_keysym(name))
+        xtest.fake_input(self.x, X.KeyPress, code)
+        xtest.fake_input(self.x, X.KeyRelease, code)
+        self.x.flush()
+        return time.monotonic_ns()
+
+    def focus(self, window):
+        window.set_input_focus(X.RevertToPointerRoot, X.CurrentTime)
+        self.x.sync()
+
+    def letter_area(self, window):
+        # lblMoji, left of the results frame that covers its right edge during a game
+        return window.get_image(0, 8, 48, 49, X.ZPixmap, 0xffffffff).data
+
+    def timed_key(self, window, name, done):
+        # Milliseconds from sending the key until the letter's area is `done`, read just
+        # after the image that was: at most one image late.
+        start = time.monotonic_ns()
+        self.key(name)
+        while not done(self.letter_area(window)):
+            time.sleep(0.0002)
+        return (time.monotonic_ns() - start) / 1e6
+
+
+def rates(procs, seconds):
+    # (CPU ms/s, voluntary context switches/s) of each whole process, summed over its threads.
+    # CPU comes from schedstat, the count utime+stime are cut from: they tick in 10 ms steps,
+    # too coarse for a fraction of a millisecond per second.
+    def counters(pid):
+        tasks = [f'/proc/{pid}/task/{t}' for t in os.listdir(f'/proc/{pid}/task')]
+        return (sum(int(open(f'{t}/schedstat').read().split()[0]) for t in tasks),
+                sum(int(re.search(r'voluntary_ctxt_switches:\s*(\d+)', open(f'{t}/status').read())[1]) for t in tasks))
+    before = [counters(p.pid) for p in procs]
+    time.sleep(seconds)
+    return [((a[0] - b[0]) / 1e6 / seconds, (a[1] - b[1]) / seconds)
+            for a, b in zip([counters(p.pid) for p in procs], before)]
+
+
+def start_part(desktop, server):
+    screen, progs = Screen(desktop), (GAME, FLOOR, BARE)
+    ms, mib = {p: [] for p in progs}, {p: [] for p in progs}
+    for _ in range(ROUNDS):
+        for prog in progs:
+            proc, took, _ = screen.launch(prog)
+            time.sleep(0.5)  # the game reads and uploads its cues right after the first frame
+            ms[prog].append(took)
+            mib[prog].append(int(re.search(r'VmRSS:\s*(\d+)', open(f'/proc/{proc.pid}/status').read())[1]) / 1024)
+            stop(proc)
+    for what, figures in (('start-up, exec → first frame (ms', ms), ('resident memory, window shown (MiB', mib)):
+        game, floor, bare = (statistics.median(figures[p]) for p in progs)
+        row(f'{what}, median of {ROUNDS}), {server}', f'{game:.1f}', f'{floor:.1f}', f'{bare:.1f}',
+            f'{game / floor:.2f} × floor', '≤ 1.15 × floor', game <= 1.15 * floor)
+
+
+def rest_part(desktop):
+    # The recorder keeps the sink busy: stopped, an idle sink suspends within a second.
+    desktop.recorder.proc.send_signal(signal.SIGINT)
+    desktop.recorder.proc.wait()
+    out('pactl', 'load-module', 'module-suspend-on-idle', 'timeout=1', env=desktop.env)
+    screen = Screen(desktop)
+    (game, _, window), (floor, _, _) = screen.launch(GAME), screen.launch(FLOOR)
+    time.sleep(2)
+    (game_cpu, game_wakes), (floor_cpu, floor_wakes) = rates([game, floor], REST_S)
+    row(f'at rest, window shown, no game: CPU (ms/s over {REST_S} s)', f'{game_cpu:.3f}', f'{floor_cpu:.3f}', '',
+        f'floor {game_cpu - floor_cpu:+.3f}', '≤ floor + 0.5', game_cpu <= floor_cpu + 0.5)
+    row('at rest: wake-ups (voluntary context switches/s)', f'{game_wakes:.1f}', f'{floor_wakes:.1f}', '',
+        f'floor {game_wakes - floor_wakes:+.1f}', '≤ floor + 5', game_wakes <= floor_wakes + 5)
+    streams = len(out('pactl', 'list', 'sink-inputs', 'short', env=desktop.env).splitlines())
+    state = out('pactl', 'list', 'sinks', 'short', env=desktop.env).split()[-1]
+    client = bool(re.search(r'\smojitan$', out('pactl', 'list', 'clients', 'short', env=desktop.env), re.M))
+    row('at rest: the sound server', f'game connected: {"yes" if client else "no"}; {streams} streams; sink {state}',
+        target='connected, no stream, sink suspended', met=client and streams == 0 and state == 'SUSPENDED')
+    screen.focus(window)
+    screen.key('Return')
+    time.sleep(0.5)
+    ((cpu, wakes),) = rates([game], 5)
+    row('a game waiting for a key (1 ms tick): CPU ms/s, wake-ups/s', f'{cpu:.1f}, {wakes:.0f}')
+    stop(game, floor)
+
+
+def whole_mix(rec, first, second):
+    # True when the recording is exactly `first` and `second` mixed, each whole, wherever each
+    # starts (their sum clipped, as a mixer does). `first` is found where it sounds alone
+    # (`second` is the shorter), then `second` by its quiet start, before any clipping.
+    rest, mix = rec.tolist(), [0] * len(rec)
+    for cue, at in ((first, len(second) + 2000), (second, 1)):
+        part = cue[at:at + 40].tolist()
+        o = next((o for o in range(len(rest) - len(cue)) if rest[o + at:o + at + 40] == part), None)
+        if o is None:
+            return False
+        for i, v in enumerate(cue):
+            rest[o + i] -= v
+            mix[o + i] += v
+    return rec.tolist() == [max(-32768, min(32767, v)) for v in mix]
+
+
+def cues_part(desktop):
+    # The server is fresh, so the three samples in its cache are the probe's.
+    probe = subprocess.Popen([f'{BUILD}/bench/mojitan-cueprobe', SOUND], env=desktop.env,
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    wait_for(lambda: len(out('pactl', 'list', 'samples', 'short', env=desktop.env).splitlines()) == 3)
+    recorder, names, delays, heard = desktop.recorder, list(CUES), [], {n: [] for n in CUES}
+
+    def play(line, seconds):
+        since = recorder.position()
+        probe.stdin.write(line + '\n')
+        probe.stdin.flush()
+        called = [int(t) for t in probe.stdout.readline().split()]
+        time.sleep(seconds)
+        return called, since, recorder.sounds(since)
+
+    for cue in '01' * 9 + '22':
+        name = names[int(cue)]
+        called, _, sounds = play(cue, len(CUES[name]) / RATE + 0.2)
+        if sounds:  # one not heard at all shows as a length of 0 %
+            delays.append((recorder.arrival_ns(sounds[0][0]) - called[0]) / 1e6)
+        heard[name].append(sum(n for _, n in sounds) / len(CUES[name]))
+    _, since, _ = play('10', 0.5)
+    whole = whole_mix(recorder.samples[since:recorder.position()], CUES['wrong'], CUES['key'])
+    probe.stdin.close()
+    probe.wait()
+    p95 = pct(delays, 95)
+    row(f'cue play() → its first sample at the recorder, p50 / p95 of {len(delays)} (ms)',
+        f'{pct(delays, 50):.1f} / {p95:.1f}', target='p95 ≤ 30', met=p95 <= 30)
+    worst = [min(v) for v in heard.values()]
+    row('cue recorded length of its file, worst (key, wrong, win)', ', '.join(f'{v:.0%}' for v in worst),
+        target='≥ 95 % each', met=min(worst) >= 0.95)
+    row('wrong, then key 1 ms later: the recording is both cues whole', 'yes' if whole else 'no',
+        target='both whole', met=whole)
+
+
+def keys_part(desktop):
+    import pyatspi  # only now: it finds the private session bus through the environment
+    screen = Screen(desktop, accessible=True)
+    game, _, window = screen.launch(GAME)
+    app = wait_for(lambda: next((a for a in pyatspi.Registry.getDesktop(0) if a and a.name == 'mojitan'), None))
+
+    def find(node, match):
+        if match(node.name or ''):
+            return node
+        return next((hit for child in node if child and (hit := find(child, match))), None)
+
+    def gone(window):
+        try:
+            return window.get_attributes().map_state != X.IsViewable
+        except error.BadWindow:
+            return True
+
+    keys, reds, off, late, label = [], [], [], [], None
+    for _ in range(GAMES):
+        screen.focus(window)
+        sent = screen.key('Return')
+        label = label or wait_for(lambda: find(app, lambda name: re.fullmatch('[a-z]', name)))
+        shown = ''
+        for i in range(26):
+            shown = wait_for(lambda: (name := label.name) != shown and name)
+            time.sleep(SETTLE_S)
+            before = screen.letter_area(window)
+            if i % 4 == 1:
+                reds.append(screen.timed_key(window, 'z' if shown != 'z' else 'y', lambda px: px[:3] == RED))
+                before = None  # the right key after a wrong one repaints twice: left untimed
+            if i == 25:
+                screen.drain()
+                last = screen.key(shown)
+                boxed, box = screen.first_frame()
+            elif before is None:
+                screen.key(shown)
+            else:
+                keys.append(screen.timed_key(window, shown, lambda px: px != before))
+        text = wait_for(lambda: find(app, lambda name: '一文字あたりの速さ' in name)).name
+        off.append(int(re.search(r'速さ:(\d+)ミリ秒', text)[1]) - (last - sent) / 1e6 / 26)
+        late.append((boxed - last) / 1e6)
+        screen.focus(box)
+        screen.key('Return')
+        wait_for(lambda: gone(box))
+    stop(game)
+
+    bare, _, window = screen.launch(BARE)
+    screen.focus(window)
+    screen.key('a')  # the first key loads the font
+    echo = []
+    for i in range(len(keys)):
+        time.sleep(SETTLE_S)
+        before = screen.letter_area(window)
+        echo.append(screen.timed_key(window, chr(ord('b') + i % 25), lambda px: px != before))
+    stop(bare)
+    for p in (50, 99):
+        row(f'key → next letter on screen, p{p} of {len(keys)} (ms; bare: the key echoed)', f'{pct(keys, p):.2f}',
+            bare=f'{pct(echo, p):.2f}', against=f'{pct(keys, p) / pct(echo, p):.2f} × bare')
+    row(f'wrong key → red window, p99 of {len(reds)} (ms; bare: echo p99)', f'{pct(reds, 99):.2f}',
+        bare=f'{pct(echo, 99):.2f}', against=f'{pct(reds, 99) / pct(echo, 99):.2f} × bare')
+    worst = max(off, key=abs)
+    row(f'reported − true ms per letter, median / worst of {GAMES} games', f'{statistics.median(off):+.2f} / {worst:+.2f}',
+        target='worst within ±1', met=abs(worst) < 1)
+    row('last key → result box on screen, median / worst (ms)', f'{statistics.median(late):.1f} / {max(late):.1f}')
+
+
+def machine():
+    cpu = re.search(r'model name\s*:\s*(.*)', open('/proc/cpuinfo').read())[1]
+    load = ' '.join(f'{v:.2f}' for v in os.getloadavg())
+    return (f'{os.cpu_count()} × {cpu}, Linux {os.uname().release}, '
+            f'Qt {out("dpkg-query", "-W", "-f=${Version}", "libqt6core6")}; load average {load} at the start; '
+            f'{datetime.now(timezone.utc):%Y-%m-%d %H:%M} UTC; commit {out("git", "-C", HERE, "describe", "--always", "--dirty")}')
+
+
+def main():
+    header = ['# Bench results', '', f'`./dev.sh bench` on {machine()}.', '',
+              '| what | game | floor | bare | game against baseline | target | verdict |',
+              '|---|---|---|---|---|---|---|']
+
+    def run(part, *args):
+        if part in PARTS:
+            log(part, *args[1:])
+            globals()[f'{part}_part'](*args)
+    with Desktop() as desktop:
+        run('start', desktop, 'sound server')
+        run('rest', desktop)
+        desktop.stop_sound()
+        desktop.start_sound()
+        run('cues', desktop)
+        run('keys', desktop)
+    if 'start' in PARTS:
+        with Desktop(sound=False) as desktop:
+            run('start', desktop, 'no sound server')
+    text = '\n'.join(header + rows) + '\n'
+    print(text)
+    if not sys.argv[2:]:
+        with open(os.path.join(HERE, 'results.md'), 'w') as f:
+            f.write(text)
+
+
+main()
