@@ -2,15 +2,18 @@
 # One door to the project on Debian 12:
 #   ./dev.sh play   install what is missing, build, and start the game
 #   ./dev.sh test   install what is missing, build, and run every test
-#   ./dev.sh bench  install what is missing, build, and measure the game against a bare
-#                   Qt window; writes bench/results.md
+#   ./dev.sh bench  install what is missing, build, and measure the game against its own
+#                   window without the game behind it; writes bench/results.md
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
 # Debian packages, by name.
-build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsdl2-mixer-dev libasound2-dev libxcb-damage0-dev libxcb-xtest0-dev)
+build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpulse-dev libsndfile1-dev)
 run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
-test_packages=(xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils clang libclang-rt-14-dev dbus-daemon at-spi2-core libxcb1-dev desktop-file-utils appstream dpkg-dev)
+# The tests play the real game on a private X server, session bus and sound server; the
+# package tests need dpkg-shlibdeps, which needs `file`; the sanitizer tree needs clang.
+test_packages=(xvfb dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3 python3-pyatspi
+               python3-xlib clang libclang-rt-14-dev dpkg-dev file desktop-file-utils appstream)
 
 install_missing() {
     local missing=() p
@@ -85,16 +88,15 @@ play)
 test)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
     # The release tree; then every test again under AddressSanitizer and
-    # UndefinedBehaviorSanitizer; then a bounded run of each fuzz target (clang, libFuzzer).
+    # UndefinedBehaviorSanitizer, with a bounded run of each fuzz target (clang, libFuzzer).
     stage default
     stage asan
-    stage fuzz
     report
     ;;
 bench)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
-    build default
-    build/default/bench/mojitan_bench --command "./dev.sh bench"
+    build bench
+    exec /usr/bin/python3 bench/bench.py build/bench
     ;;
 *)
     echo "usage: $0 play|test|bench" >&2

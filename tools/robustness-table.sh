@@ -4,6 +4,8 @@
 #   tools/robustness-table.sh           rewrite docs/robustness.md
 #   tools/robustness-table.sh --check   fail when docs/robustness.md is out of date
 # A note reads:  // robustness: <bad input or fault> | <what the game does> | <what is kept>
+# (# instead of // in Python). The notes above a test, or among the rows of its table, belong
+# to the next test function that follows them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=$root/docs/robustness.md
@@ -19,24 +21,28 @@ tests, and a test fails when the file is out of date).
 | Bad input or fault | What the game does | What is kept | Proved by |
 |---|---|---|---|
 HEAD
-    (cd "$root" && find tests -name '*.cpp' | LC_ALL=C sort) | while read -r file; do
+    (cd "$root" && find tests -name '*.cpp' -o -name '*.py' | LC_ALL=C sort) | while read -r file; do
         awk -v file="$file" '
-            /^[[:space:]]*\/\/ robustness:/ {
-                sub(/^[[:space:]]*\/\/ robustness:[[:space:]]*/, "")
-                note = $0
+            /^[[:space:]]*(\/\/|#) robustness:/ {
+                sub(/^[[:space:]]*(\/\/|#) robustness:[[:space:]]*/, "")
+                notes[++count] = $0
                 next
             }
-            note != "" && /(void [[:alnum:]_:]+|LLVMFuzzerTestOneInput)\(/ {
+            count > 0 && /(void [[:alnum:]_:]+|LLVMFuzzerTestOneInput|def [[:alnum:]_]+)\(/ {
                 name = $0
                 sub(/^[^(]*[[:space:]]/, "", name)
                 sub(/\(.*/, "", name)
-                n = split(note, cell, /[[:space:]]*\|[[:space:]]*/)
-                if (n != 3) {
-                    printf "%s: a robustness note needs three cells: %s\n", file, note > "/dev/stderr"
-                    exit 1
+                if (name ~ /_data$/)
+                    sub(/_data$/, "", name)
+                for (i = 1; i <= count; ++i) {
+                    n = split(notes[i], cell, /[[:space:]]*\|[[:space:]]*/)
+                    if (n != 3) {
+                        printf "%s: a robustness note needs three cells: %s\n", file, notes[i] > "/dev/stderr"
+                        exit 1
+                    }
+                    printf "| %s | %s | %s | `%s` `%s` |\n", cell[1], cell[2], cell[3], file, name
                 }
-                printf "| %s | %s | %s | `%s` `%s` |\n", cell[1], cell[2], cell[3], file, name
-                note = ""
+                count = 0
             }
         ' "$root/$file"
     done
