@@ -41,8 +41,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     mojitan::setApplicationIdentity();
-    QTranslator buttons;
-    mojitan::installButtonTranslation(buttons);
 
     const std::string sounds = QApplication::applicationDirPath().toStdString() + "/sound/";
     mojitan::PulseCuePlayer cues({sounds + "key.wav", sounds + "wrong.wav", sounds + "win.wav"});
@@ -50,8 +48,13 @@ int main(int argc, char *argv[])
     mojitan::ClockSeededRandom random;
     mojitan::SettingsScoreStore store;
     mojitan::MainWindow window(clock, random, cues, store);
-    // Reading the cues and reaching the sound server never hold back the first frame.
-    AfterFirstFrame soundAfterwards(window, [&cues] { cues.start(); });
+    // Reading the cues, reaching the sound server and loading the Japanese texts for the
+    // message boxes' buttons never hold back the first frame; no box can open before it.
+    QTranslator buttons;
+    AfterFirstFrame afterwards(window, [&] {
+        mojitan::installButtonTranslation(buttons);
+        cues.start();
+    });
     window.show();
     return QApplication::exec();
 }
