@@ -37,7 +37,7 @@ std::string sampleName(const std::string &path)
 
 struct PulseCuePlayer::Cue {
     std::string name; // the sample's name in the server's cache
-    pa_sample_spec spec{};
+    pa_sample_spec format{};
     std::vector<std::int16_t> pcm;
     pa_stream *upload = nullptr; // while it is being uploaded
     bool uploaded = false;       // in the cache of the current connection
@@ -121,9 +121,9 @@ PulseCuePlayer::Cue *PulseCuePlayer::cue(const std::string &path)
         return nullptr;
     }
     auto c = std::make_unique<Cue>();
-    c->spec = {PA_SAMPLE_S16NE, std::uint32_t(info.samplerate), std::uint8_t(info.channels)};
+    c->format = {PA_SAMPLE_S16NE, std::uint32_t(info.samplerate), std::uint8_t(info.channels)};
     const bool fits = info.channels > 0 && info.channels <= int(PA_CHANNELS_MAX) && info.frames > 0
-        && info.frames <= kLargestCueBytes / 2 / info.channels && pa_sample_spec_valid(&c->spec);
+        && info.frames <= kLargestCueBytes / 2 / info.channels && pa_sample_spec_valid(&c->format);
     if (fits) {
         c->pcm.resize(std::size_t(info.frames * info.channels));
         const sf_count_t got = sf_readf_short(file, c->pcm.data(), info.frames);
@@ -196,7 +196,7 @@ void PulseCuePlayer::lost()
 
 void PulseCuePlayer::upload(Cue &c)
 {
-    c.upload = pa_stream_new(m_context, c.name.c_str(), &c.spec, nullptr);
+    c.upload = pa_stream_new(m_context, c.name.c_str(), &c.format, nullptr);
     if (!c.upload)
         return;
     pa_stream_set_state_callback(
