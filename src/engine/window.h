@@ -32,8 +32,8 @@ inline constexpr int kReplyNo = 7;
 
 inline constexpr const char *kAppTitle = "モジタン";
 
-// Everything the game does to its window. Texts are UTF-8. The real window and the
-// headless one used by the tests both implement it, and the game sees nothing else.
+// Everything the game does to its window. Texts are UTF-8. The Qt window implements it,
+// and the game sees nothing else.
 class Window {
 public:
     virtual ~Window() = default;
