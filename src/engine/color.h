@@ -43,6 +43,5 @@ private:
 };
 
 inline constexpr Color kPureRed = Color::fromValue(255);
-inline constexpr Color kBlack = Color::fromValue(0);
 
 } // namespace mojitan

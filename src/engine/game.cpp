@@ -61,7 +61,8 @@ void Game::cmdStart_Click()
     m_window.setTimerInterval(1);
     m_state.Mode = ModeDraw;
     m_window.setEnabled(Control::txtMoji, true);
-    m_window.setForeColor(Control::lblScore, kBlack);
+    // Undoes a record's red with the theme's own text colour, so a dark theme stays readable.
+    m_window.setForeColor(Control::lblScore, Color::system(Color::System::ButtonText));
     m_window.setVisible(Control::Frame1, true);
     for (Control control : kIdleControls)
         m_window.setVisible(control, false);

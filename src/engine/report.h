@@ -15,8 +15,8 @@ struct GameFigures {
     bool measured = false;           // false when the elapsed time was not a real measurement
 };
 
-// The fastest a letter can be done: one tick to show it and one to judge it, each at
-// least a millisecond apart. Anything shorter is a fault of the clock, not a result.
+// Nobody types a letter in less than a millisecond: anything shorter is a fault of the
+// clock, not a result.
 inline constexpr double kFastestSecondsPerLetter = 0.001;
 
 GameFigures computeFigures(int correct, int wrong, int letters, double elapsedSeconds);

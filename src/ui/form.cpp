@@ -25,6 +25,31 @@ QFont gothic(double points, bool italic = false)
     return font;
 }
 
+// The box that takes the player's keys. It only ever receives single letters, so it takes them
+// as the keyboard types them: with an input method switched on, they would otherwise become a
+// kana composition out of sight (and, on Wayland, raise an on-screen keyboard over the window).
+// The input method keeps working in every other program. The box is never drawn, so a window
+// manager that makes the window larger than designed shows no empty box either.
+class KeyBox : public QLineEdit {
+public:
+    explicit KeyBox(QWidget *parent) : QLineEdit(QStringLiteral("A"), parent)
+    {
+        setAttribute(Qt::WA_InputMethodEnabled, false);
+    }
+
+    // Qt asks this, not the attribute, before it hands a text box's keys to an input method.
+    using QLineEdit::inputMethodQuery;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override
+    {
+        if (query == Qt::ImEnabled)
+            return false;
+        return QLineEdit::inputMethodQuery(query);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {}
+};
+
 } // namespace
 
 std::array<QWidget *, kControlCount> buildForm1(QWidget &form)
@@ -92,7 +117,7 @@ std::array<QWidget *, kControlCount> buildForm1(QWidget &form)
     label(frame1, Control::lblMaru, "lblMaru", QStringLiteral("正：0"), {8, 32, 33, 17});
     frame1->hide();
 
-    auto *txtMoji = new QLineEdit(QStringLiteral("A"), &form);
+    auto *txtMoji = new KeyBox(&form);
     txtMoji->setFont(gothic(20.25));
     txtMoji->setMaxLength(std::numeric_limits<int>::max()); // no limit on what is typed
     place(txtMoji, Control::txtMoji, "txtMoji", {16, 128, 33, 30});

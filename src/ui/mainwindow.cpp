@@ -98,12 +98,14 @@ public:
     void setFocus(Control which) override { m_w.control(which)->setFocus(Qt::OtherFocusReason); }
     void setTimerInterval(int ms) override
     {
-        if (ms <= 0) {
+        m_w.m_ticking = ms > 0;
+        if (!m_w.m_ticking) {
             m_w.m_timer.stop();
-        } else {
-            m_w.m_timer.setInterval(ms);
-            m_w.m_timer.start();
+            return;
         }
+        // The game asks for a 1 ms tick, "as often as the platform allows": in Qt that is a
+        // zero timer, which runs once per pass of the event loop.
+        m_w.m_timer.start(ms == 1 ? 0 : ms);
     }
     int messageBox(const std::string &text, MessageButtons buttons, const std::string &title) override
     {
@@ -146,10 +148,12 @@ MainWindow::MainWindow(Clock &clock, Random &random, CuePlayer &cues, ScoreStore
     for (int i = 0; i < kControlCount; ++i)
         applyColors(Control(i));
 
-    // The tick runs as fast as the platform allows; a coarse timer would add up to 5%
-    // of jitter to every judged key.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, [this] { m_game.Timer1_Timer(); });
+    connect(&m_timer, &QTimer::timeout, this, &MainWindow::tick);
+    // The typed text brings the tick that judges it, at once.
+    connect(keyBox(), &QLineEdit::textChanged, this, [this](const QString &typed) {
+        if (m_ticking && !typed.isEmpty() && !m_timer.isActive())
+            m_timer.start();
+    });
     connect(button(Control::cmdStart), &QPushButton::clicked, this, [this] { m_game.cmdStart_Click(); });
     connect(button(Control::cmdEnd), &QPushButton::clicked, this, [] { QCoreApplication::exit(0); });
     connect(button(Control::Command1), &QPushButton::clicked, this, [this] { m_game.Command1_Click(); });
@@ -163,6 +167,20 @@ MainWindow::MainWindow(Clock &clock, Random &random, CuePlayer &cues, ScoreStore
 MainWindow::~MainWindow()
 {
     m_timer.stop();
+}
+
+void MainWindow::tick()
+{
+    m_game.Timer1_Timer();
+    // A game waiting for a key with nothing typed does nothing on a tick, so none need come
+    // until the player types: the timer sleeps instead of polling an empty box.
+    if (m_game.state().Mode == ModeAwait && keyBox()->text().isEmpty())
+        m_timer.stop();
+}
+
+QLineEdit *MainWindow::keyBox() const
+{
+    return static_cast<QLineEdit *>(control(Control::txtMoji));
 }
 
 QPushButton *MainWindow::button(Control which) const

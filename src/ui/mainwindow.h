@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 
+class QLineEdit;
 class QPushButton;
 
 namespace mojitan {
@@ -37,6 +38,8 @@ private:
     class Surface;
     friend class Surface;
 
+    void tick();
+    QLineEdit *keyBox() const;
     QPushButton *button(Control which) const;
     void applyColors(Control which);
 
@@ -44,6 +47,7 @@ private:
     std::array<Color, kControlCount> m_back{};
     std::array<Color, kControlCount> m_fore{};
     QTimer m_timer;
+    bool m_ticking = false; // the game wants ticks; the timer itself sleeps while no key can be judged
     std::unique_ptr<Surface> m_surface;
     Game m_game;
 };
