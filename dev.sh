@@ -4,6 +4,7 @@
 #   ./dev.sh test   install what is missing, build, and run every test
 #   ./dev.sh bench  install what is missing, build, and measure the game against its own
 #                   window without the game behind it; writes bench/results.md
+#   ./dev.sh format lay out every C++ and Python file as .clang-format and pyproject.toml say
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -14,6 +15,7 @@ run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 # package tests need dpkg-shlibdeps, which needs `file`; the sanitizer tree needs clang.
 test_packages=(xvfb dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3 python3-pyatspi
                python3-xlib clang libclang-rt-14-dev dpkg-dev file desktop-file-utils appstream)
+format_packages=(clang-format black git)
 
 install_missing() {
     local missing=() p
@@ -38,6 +40,22 @@ build() {
     else
         cmake --build --preset "$preset"
     fi
+}
+
+# Lays out the tracked C++ and Python files in place.
+format() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
+    git ls-files -z '*.py' | xargs -0 black --quiet
+}
+
+# Names each tracked C++ or Python file that is not laid out; fails if there is one.
+check_format() {
+    local status=0
+    local unformatted
+    unformatted=$(git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run 2>&1 | grep ': warning: ' | cut -d: -f1 | sort -u)
+    [ -z "$unformatted" ] || { sed 's/^/would reformat /' <<<"$unformatted"; status=1; }
+    git ls-files -z '*.py' | xargs -0 black --check || status=1
+    return $status
 }
 
 # Builds one tree and runs its tests. A failing test does not stop the next tree, so every
@@ -68,7 +86,9 @@ report() {
     echo "Test summary:"
     for line in "${summary[@]}"; do
         echo "  $line"
-        if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+        if [[ $line == "format:  every file laid out" ]]; then
+            passed=$((passed + 1))
+        elif [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
             failing=$((failing + BASH_REMATCH[1]))
             passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
         else
@@ -86,7 +106,13 @@ play)
     exec build/default/bin/mojitan
     ;;
 test)
-    install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
+    install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}" "${format_packages[@]}"
+    if check_format; then
+        summary+=("format:  every file laid out")
+    else
+        summary+=("format:  files above are not laid out; ./dev.sh format fixes them")
+        failed=1
+    fi
     # The release tree; then every test again under AddressSanitizer and
     # UndefinedBehaviorSanitizer, with a bounded run of each fuzz target (clang, libFuzzer).
     stage default
@@ -98,8 +124,12 @@ bench)
     build bench
     exec /usr/bin/python3 bench/bench.py build/bench
     ;;
+format)
+    install_missing "${format_packages[@]}"
+    format
+    ;;
 *)
-    echo "usage: $0 play|test|bench" >&2
+    echo "usage: $0 play|test|bench|format" >&2
     exit 2
     ;;
 esac
