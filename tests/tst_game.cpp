@@ -40,7 +40,7 @@ struct RecordingCues : CuePlayer {
 };
 
 // The controls that turn red after a wrong key, and back after a right one.
-constexpr Control kPainted[] = {Control::Form1,   Control::Frame1, Control::lblMoji,
+constexpr Control kPainted[] = {Control::Form1,   Control::Frame1,  Control::lblMoji,
                                 Control::lblMaru, Control::lblBatu, Control::label1,
                                 Control::lblScore};
 
@@ -133,7 +133,10 @@ class GameTest : public QObject {
     QWidget *control(Control which) { return window->control(which); }
     QString shown(Control which) { return captionOf(control(which)); }
     QColor backgroundOf(Control which) { return control(which)->palette().color(QPalette::Window); }
-    QColor textColourOf(Control which) { return control(which)->palette().color(QPalette::WindowText); }
+    QColor textColourOf(Control which)
+    {
+        return control(which)->palette().color(QPalette::WindowText);
+    }
     QColor themeText() { return QApplication::palette().color(QPalette::WindowText); }
 
     bool allPainted(const QColor &colour)
@@ -143,16 +146,20 @@ class GameTest : public QObject {
 
     bool inIdleLayout()
     {
-        const bool idleShown = std::ranges::none_of(kIdleControls, [&](Control c) { return control(c)->isHidden(); });
-        const bool boxOff = !control(Control::txtMoji)->isEnabled() && shown(Control::txtMoji).isEmpty();
+        const bool idleShown =
+            std::ranges::none_of(kIdleControls, [&](Control c) { return control(c)->isHidden(); });
+        const bool boxOff =
+            !control(Control::txtMoji)->isEnabled() && shown(Control::txtMoji).isEmpty();
         const bool startFocused = window->focusWidget() == control(Control::cmdStart);
         return idleShown && boxOff && startFocused && control(Control::Frame1)->isHidden();
     }
 
     bool inPlayingLayout()
     {
-        const bool idleHidden = std::ranges::all_of(kIdleControls, [&](Control c) { return control(c)->isHidden(); });
-        return idleHidden && control(Control::txtMoji)->isEnabled() && control(Control::Frame1)->isVisible();
+        const bool idleHidden =
+            std::ranges::all_of(kIdleControls, [&](Control c) { return control(c)->isHidden(); });
+        return idleHidden && control(Control::txtMoji)->isEnabled()
+            && control(Control::Frame1)->isVisible();
     }
 
     // Puts the contents of a settings file, or one of the things above, where the file goes.
@@ -232,7 +239,8 @@ private slots:
     void init()
     {
         // Any warning is a fault, but the offscreen platform's own note about size hints.
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support).*")));
+        QTest::failOnWarning(
+            QRegularExpression(QStringLiteral("^(?!This plugin does not support).*")));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
         random.value = 0;
         clock.seconds = 0;
@@ -245,7 +253,8 @@ private slots:
     void theWindowOpensAsDrawn()
     {
         openTheGame();
-        const auto buttons = window->windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+        const auto buttons =
+            window->windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
         QCOMPARE(buttons, Qt::WindowCloseButtonHint);
         QCOMPARE(window->minimumSize(), window->maximumSize());
         // Back to front: a control further down is drawn over the ones above it.
@@ -265,7 +274,9 @@ Frame1/lblMaru 8,32 33x17 '正:0' 9pt
 Form1/txtMoji 16,128 33x30 '' 20.25pt
 Form1/Command1 48,48 49x12 'スコア消去' 6pt)"));
         QVERIFY(inIdleLayout());
-        QVERIFY(control(Control::cmdStart)->toolTip().startsWith(QStringLiteral("スタートボタンを押したら")));
+        QVERIFY(control(Control::cmdStart)
+                    ->toolTip()
+                    .startsWith(QStringLiteral("スタートボタンを押したら")));
         // The text box is disabled between games, so Tab passes it by.
         for (const char *next : {"cmdEnd", "Command1", "cmdStart"}) {
             press(Qt::Key_Tab);
@@ -276,61 +287,83 @@ Form1/Command1 48,48 49x12 'スコア消去' 6pt)"));
     void aWholeGame_data()
     {
         QTest::addColumn<float>("draw");          // the random value every letter is drawn with
-        QTest::addColumn<QStringList>("pastes");   // each pasted onto the first letter, judged alone
-        QTest::addColumn<double>("seconds");       // from the start to the finish
-        QTest::addColumn<QByteArray>("settings");  // where the settings file goes, before the game
-        QTest::addColumn<QString>("figures");      // accuracy, ms per letter, letters per hour, sheets
-        QTest::addColumn<QString>("bestTime");     // shown before > after, and what is stored then
+        QTest::addColumn<QStringList>("pastes");  // each pasted onto the first letter, judged alone
+        QTest::addColumn<double>("seconds");      // from the start to the finish
+        QTest::addColumn<QByteArray>("settings"); // where the settings file goes, before the game
+        QTest::addColumn<QString>("figures");  // accuracy, ms per letter, letters per hour, sheets
+        QTest::addColumn<QString>("bestTime"); // shown before > after, and what is stored then
         const QStringList noPastes;
         const QString record = "1000ms > 500ms in red, stored 500";
 
         QTest::newRow("a clean 13 s game is a record")
             << 0.0f << noPastes << 13.0 << kNoFile << "100 500 7200 9" << record;
-        // robustness: the letter typed in upper case, twice, in full width, a control character or a 1 MB paste | one wrong keystroke; the box is cleared and the same letter stays | the counts and the letter
+        // robustness: the letter typed in upper case, twice, in full width, a control character or
+        // a 1 MB paste | one wrong keystroke; the box is cleared and the same letter stays | the
+        // counts and the letter
         QTest::newRow("five wrong pastes on the letter n")
             << 0.5f << QStringList{"N", "nn", "ｎ", "\x01", QString(1 << 20, u'n')} << 13.0
             << kNoFile << "83 500 7200 9" << record;
         QTest::newRow("one wrong key rounds the accuracy down")
             << 0.0f << QStringList{"A"} << 13.0 << storedBest("600") << "96 500 7200 9"
             << "600ms > 500ms in red, stored 500";
-        // robustness: a random generator that returns 1.0 | still draws every letter once, never past the deck | the game
+        // robustness: a random generator that returns 1.0 | still draws every letter once, never
+        // past the deck | the game
         QTest::newRow("a generator that returns 1")
-            << 1.0f << noPastes << 26.0 << kNoFile << "100 1000 3600 4" << "1000ms > 1000ms, stored none";
+            << 1.0f << noPastes << 26.0 << kNoFile << "100 1000 3600 4"
+            << "1000ms > 1000ms, stored none";
         QTest::newRow("an equal time is no record")
-            << 0.3f << noPastes << 13.0 << storedBest("500") << "100 500 7200 9" << "500ms > 500ms, stored 500";
+            << 0.3f << noPastes << 13.0 << storedBest("500") << "100 500 7200 9"
+            << "500ms > 500ms, stored 500";
         QTest::newRow("a slower game, against a best edited by hand")
-            << 0.0f << noPastes << 13.0 << QByteArray("[スコア]\n速さ = 384.5 \n") << "100 500 7200 9"
+            << 0.0f << noPastes << 13.0 << QByteArray("[スコア]\n速さ = 384.5 \n")
+            << "100 500 7200 9"
             << "384.5ms > 384.5ms, stored 384.5";
-        // robustness: a stored best time that is empty, letters, "NaN", "inf", negative, zero, too large for a float or binary | starts with 1000 ms, as on a first run | loading never writes the file
+        // robustness: a stored best time that is empty, letters, "NaN", "inf", negative, zero, too
+        // large for a float or binary | starts with 1000 ms, as on a first run | loading never
+        // writes the file
         for (const char *bad : {"", "abc", "NaN", "inf", "-5", "0", "1e39", "\x01\x02"})
             QTest::addRow("a stored best of '%s'", bad)
                 << 0.0f << noPastes << 13.0 << storedBest(bad) << "100 500 7200 9" << record;
-        // robustness: a settings file that is damaged, cut short, binary, or holds a list or a typed value | starts with what still reads as a number, else 1000 ms | the file until a record replaces it
+        // robustness: a settings file that is damaged, cut short, binary, or holds a list or a
+        // typed value | starts with what still reads as a number, else 1000 ms | the file until a
+        // record replaces it
         QTest::newRow("a settings file cut short")
-            << 0.0f << noPastes << 13.0 << kStored384.chopped(3) << "100 500 7200 9" << "3ms > 3ms, stored 3";
+            << 0.0f << noPastes << 13.0 << kStored384.chopped(3) << "100 500 7200 9"
+            << "3ms > 3ms, stored 3";
         QTest::newRow("a settings file damaged around the value")
-            << 0.0f << noPastes << 13.0 << "\x01\xff]]==\n" + kStored384 + "[[\x02" << "100 500 7200 9"
+            << 0.0f << noPastes << 13.0 << "\x01\xff]]==\n" + kStored384 + "[[\x02"
+            << "100 500 7200 9"
             << "384ms > 384ms, stored 384";
-        for (const char *odd : {"\x7f" "ELF\x02\x01\x01", "[スコア]\n速さ=384, 500\n", "[スコア]\n速さ=@ByteArray(384)\n"})
+        for (const char *odd : {"\x7f"
+                                "ELF\x02\x01\x01",
+                                "[スコア]\n速さ=384, 500\n", "[スコア]\n速さ=@ByteArray(384)\n"})
             QTest::addRow("a settings file holding %s", odd)
                 << 0.0f << noPastes << 13.0 << QByteArray(odd) << "100 500 7200 9" << record;
-        // robustness: a folder, a FIFO, a link to a folder or a broken link where the settings file should be | starts with 1000 ms without blocking | a record replaces a FIFO or fills in a broken link, and is kept in memory otherwise
-        // robustness: a record the settings file cannot take | shows and counts the record for the rest of the run | the record, in memory
+        // robustness: a folder, a FIFO, a link to a folder or a broken link where the settings file
+        // should be | starts with 1000 ms without blocking | a record replaces a FIFO or fills in a
+        // broken link, and is kept in memory otherwise robustness: a record the settings file
+        // cannot take | shows and counts the record for the rest of the run | the record, in memory
         for (const QByteArray &notAFile : {kFifo, kBrokenLink})
-            QTest::addRow("%s", notAFile.data()) << 0.0f << noPastes << 13.0 << notAFile << "100 500 7200 9" << record;
+            QTest::addRow("%s", notAFile.data())
+                << 0.0f << noPastes << 13.0 << notAFile << "100 500 7200 9" << record;
         for (const QByteArray &notAFile : {kFolder, kLinkToFolder})
-            QTest::addRow("%s", notAFile.data()) << 0.0f << noPastes << 13.0 << notAFile << "100 500 7200 9"
-                                                 << "1000ms > 500ms in red, stored none";
-        // robustness: a clock that jumps back across midnight, stands still, or reads NaN | reports the game, never records it | the previous best time
+            QTest::addRow("%s", notAFile.data())
+                << 0.0f << noPastes << 13.0 << notAFile << "100 500 7200 9"
+                << "1000ms > 500ms in red, stored none";
+        // robustness: a clock that jumps back across midnight, stands still, or reads NaN | reports
+        // the game, never records it | the previous best time
         for (double fault : {-86000.0, 0.0, double(NAN)})
-            QTest::addRow("a clock that reads %g seconds", fault) << 0.0f << noPastes << fault << kNoFile
-                                                           << "100 1 3600000 4500" << "1000ms > 1000ms, stored none";
-        // robustness: 40 000 wrong keystrokes on one letter | the wrong count stops at 32767; the game finishes with an accuracy of 0 % | the game and the best time
+            QTest::addRow("a clock that reads %g seconds", fault)
+                << 0.0f << noPastes << fault << kNoFile << "100 1 3600000 4500"
+                << "1000ms > 1000ms, stored none";
+        // robustness: 40 000 wrong keystrokes on one letter | the wrong count stops at 32767; the
+        // game finishes with an accuracy of 0 % | the game and the best time
         QTest::newRow("40000 wrong keys")
             << 0.0f << QStringList(40000, "A") << 13.0 << kNoFile << "0 500 7200 9" << record;
     }
 
-    // robustness: a timer tick while the result box is open | one result box, one save | the best time, saved once
+    // robustness: a timer tick while the result box is open | one result box, one save | the best
+    // time, saved once
     void aWholeGame()
     {
         QFETCH(float, draw);
@@ -382,13 +415,16 @@ Form1/Command1 48,48 49x12 'スコア消去' 6pt)"));
         press(shown(Control::lblMoji)); // the last letter: the result box comes
 
         const QStringList figure = figures.split(u' ');
-        const QString result = QStringLiteral("モジタン|あなたの正解率は%1%です。\n一文字あたりの速さ:%2ミリ秒\n"
-                                              "１時間で%3文字、打てます。\n原稿用紙にして、%4枚です。|OK");
+        const QString result =
+            QStringLiteral("モジタン|あなたの正解率は%1%です。\n一文字あたりの速さ:%2ミリ秒\n"
+                           "１時間で%3文字、打てます。\n原稿用紙にして、%4枚です。|OK");
         QCOMPARE(boxesSeen, QStringList{result.arg(figure[0], figure[1], figure[2], figure[3])});
         const bool isRecord = textColourOf(Control::lblScore) == QColor(Qt::red);
         const QString inRed = isRecord ? QStringLiteral(" in red") : QString();
         const QString stored = QString::fromStdString(SettingsScoreStore().read().value_or("none"));
-        QCOMPARE(QStringLiteral("%1 > %2%3, stored %4").arg(bestBefore, shown(Control::lblScore), inRed, stored), bestTime);
+        QCOMPARE(QStringLiteral("%1 > %2%3, stored %4")
+                     .arg(bestBefore, shown(Control::lblScore), inRed, stored),
+                 bestTime);
         QCOMPARE(cues.played.size(), 26 + pastes.size() + isRecord);
         QCOMPARE(cues.played.last() == "sound/win.wav", isRecord);
         QVERIFY(inIdleLayout());
@@ -434,13 +470,16 @@ Form1/Command1 48,48 49x12 'スコア消去' 6pt)"));
         QTest::addColumn<int>("fileMode");
         QTest::addColumn<int>("folderMode");
         QTest::addColumn<bool>("configHomeIsTheFile"); // a file where the settings folder should be
-        QTest::addColumn<rlim_t>("diskRoom");           // bytes a file may grow to
+        QTest::addColumn<rlim_t>("diskRoom");          // bytes a file may grow to
         QTest::addColumn<bool>("saved");
-        // robustness: a read-only settings file or folder, a file where its folder should be, or a disk that fills up while saving | plays on; one line on standard error per run | the old stored value, whole
+        // robustness: a read-only settings file or folder, a file where its folder should be, or a
+        // disk that fills up while saving | plays on; one line on standard error per run | the old
+        // stored value, whole
         QTest::newRow("the record is saved") << 0666 << 0777 << false << RLIM_INFINITY << true;
         QTest::newRow("a read-only file") << 0444 << 0777 << false << RLIM_INFINITY << false;
         QTest::newRow("a read-only folder") << 0666 << 0555 << false << RLIM_INFINITY << false;
-        QTest::newRow("a file where the folder should be") << 0666 << 0777 << true << RLIM_INFINITY << false;
+        QTest::newRow("a file where the folder should be")
+            << 0666 << 0777 << true << RLIM_INFINITY << false;
         QTest::newRow("a disk that fills up") << 0666 << 0777 << false << rlim_t(16) << false;
     }
 
@@ -490,7 +529,8 @@ Form1/Command1 48,48 49x12 'スコア消去' 6pt)"));
             QCOMPARE(said.count('\n'), 1);
             QCOMPARE(contentsOf(settingsFile), kStored384);
         }
-        QCOMPARE(QDir(settingsFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"モジタン.conf"});
+        QCOMPARE(QDir(settingsFolder).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"モジタン.conf"});
     }
 };
 

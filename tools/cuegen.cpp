@@ -20,7 +20,10 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 using Samples = std::vector<double>;
 
-int frames(double seconds) { return static_cast<int>(std::lround(seconds * kRate)); }
+int frames(double seconds)
+{
+    return static_cast<int>(std::lround(seconds * kRate));
+}
 
 // Short linear ramps at both ends: a sound that starts or stops at full level clicks, and
 // the ramps give every cue a well-defined start and end.
@@ -56,8 +59,9 @@ Samples keyClick()
     for (std::size_t i = 0; i < s.size(); ++i) {
         const double t = double(i) / kRate;
         const double env = 0.25 + 0.75 * std::exp(-t / 0.010);
-        s[i] = env * (0.50 * std::sin(kTwoPi * 2960 * t) + 0.30 * std::sin(kTwoPi * 4430 * t)
-                      + 0.20 * noise.next());
+        s[i] = env
+            * (0.50 * std::sin(kTwoPi * 2960 * t) + 0.30 * std::sin(kTwoPi * 4430 * t)
+               + 0.20 * noise.next());
     }
     fadeEnds(s, 0.001, 0.005);
     return s;
@@ -87,7 +91,7 @@ Samples winFanfare()
         double hz, start, length;
     };
     const Note notes[] = {
-        {523.25, 0.00, 0.15}, {659.25, 0.12, 0.15}, {783.99, 0.24, 0.15},
+        {523.25, 0.00, 0.15},  {659.25, 0.12, 0.15},  {783.99, 0.24, 0.15},
         {1046.50, 0.36, 0.15}, {1318.51, 0.48, 0.62},
     };
     Samples s(frames(1.10));

@@ -10,7 +10,12 @@ namespace mojitan {
 // background follow the desktop theme.
 class Color {
 public:
-    enum class System : std::uint8_t { ButtonFace = 15, ButtonText = 18, Window = 5, WindowText = 8 };
+    enum class System : std::uint8_t {
+        ButtonFace = 15,
+        ButtonText = 18,
+        Window = 5,
+        WindowText = 8
+    };
 
     constexpr Color() = default;
     static constexpr Color fromValue(std::uint32_t value) { return Color(value); }
@@ -18,7 +23,10 @@ public:
     {
         return Color(std::uint32_t(r) | std::uint32_t(g) << 8 | std::uint32_t(b) << 16);
     }
-    static constexpr Color system(System which) { return Color(kSystemFlag | std::uint32_t(which)); }
+    static constexpr Color system(System which)
+    {
+        return Color(kSystemFlag | std::uint32_t(which));
+    }
 
     constexpr std::uint32_t value() const { return m_value; }
     constexpr bool isSystem() const { return (m_value & kSystemFlag) != 0; }
@@ -38,7 +46,10 @@ public:
 
 private:
     static constexpr std::uint32_t kSystemFlag = 0x80000000U;
-    constexpr explicit Color(std::uint32_t value) : m_value(value) {}
+    constexpr explicit Color(std::uint32_t value)
+        : m_value(value)
+    {
+    }
     std::uint32_t m_value = 0;
 };
 

@@ -11,7 +11,7 @@ namespace mojitan {
 namespace {
 
 // The controls whose background follows the judgement, in the order they are painted.
-constexpr Control kPainted[] = {Control::Form1,  Control::Frame1, Control::lblMoji,
+constexpr Control kPainted[] = {Control::Form1,   Control::Frame1,  Control::lblMoji,
                                 Control::lblMaru, Control::lblBatu, Control::label1,
                                 Control::lblScore};
 
@@ -24,7 +24,11 @@ constexpr char kSeparator = '/';
 } // namespace
 
 Game::Game(Window &window, Clock &clock, Random &random, CuePlayer &cues, ScoreStore &store)
-    : m_window(window), m_clock(clock), m_random(random), m_cues(cues), m_store(store)
+    : m_window(window)
+    , m_clock(clock)
+    , m_random(random)
+    , m_cues(cues)
+    , m_store(store)
 {
 }
 
@@ -156,9 +160,9 @@ void Game::judgeStep()
 void Game::finishStep()
 {
     m_state.EndTime = m_clock.now();
-    const GameFigures figures = computeFigures(m_state.MaruCount, m_state.BatuCount,
-                                               m_state.MojiTotal,
-                                               m_state.EndTime - m_state.StartTime);
+    const GameFigures figures =
+        computeFigures(m_state.MaruCount, m_state.BatuCount, m_state.MojiTotal,
+                       m_state.EndTime - m_state.StartTime);
     m_window.messageBox(resultText(figures), MessageButtons::Ok);
 
     // Only a real measurement can be a record; a clock fault never replaces the best time.
@@ -204,8 +208,8 @@ void Game::SaveHiScore(const std::string &text)
 
 void Game::ClearHiScore()
 {
-    m_state.Answer = std::int16_t(
-        m_window.messageBox("ハイスコアを初期化しますか？", MessageButtons::YesNo));
+    m_state.Answer =
+        std::int16_t(m_window.messageBox("ハイスコアを初期化しますか？", MessageButtons::YesNo));
     if (m_state.Answer == kReplyYes) {
         SaveHiScore("1000");
         m_state.HiScore = 1000;

@@ -25,14 +25,14 @@ struct GameState {
     std::int16_t MojiTotal = 0; // letters per game
     // The deck: elements 0..MojiLeft are the undrawn letters, in alphabetical order.
     std::array<std::string, kLetterCount> Moji;
-    double BaseColor = 0;       // the window's own background, restored after a wrong key
-    double StartTime = 0;       // clock reading when the game started, seconds
-    double EndTime = 0;         // clock reading when it finished
-    float HiScore = 1000;       // best time per letter, milliseconds
-    std::int16_t MojiLeft = 0;  // highest undrawn index; -1 once all letters are out
-    std::string CurMoji;        // the letter drawn last
-    std::string AppDir;         // the program's folder, ending in a separator
-    std::int16_t Answer = 0;    // reply to the clear-score question
+    double BaseColor = 0;      // the window's own background, restored after a wrong key
+    double StartTime = 0;      // clock reading when the game started, seconds
+    double EndTime = 0;        // clock reading when it finished
+    float HiScore = 1000;      // best time per letter, milliseconds
+    std::int16_t MojiLeft = 0; // highest undrawn index; -1 once all letters are out
+    std::string CurMoji;       // the letter drawn last
+    std::string AppDir;        // the program's folder, ending in a separator
+    std::int16_t Answer = 0;   // reply to the clear-score question
 };
 
 // The game's logic: the window's handlers and the steps they run. It reaches the window,

@@ -44,14 +44,16 @@ std::string resultText(const GameFigures &f)
 {
     const std::string crlf = "\r\n";
     return "あなたの正解率は" + std::to_string(f.accuracy) + "%です。" + crlf
-        + "一文字あたりの速さ:" + std::to_string(f.msPerLetter) + "ミリ秒" + crlf
-        + "１時間で" + std::to_string(f.lettersPerHour) + "文字、打てます。" + crlf
-        + "原稿用紙にして、" + std::to_string(f.sheets) + "枚です。";
+        + "一文字あたりの速さ:" + std::to_string(f.msPerLetter) + "ミリ秒" + crlf + "１時間で"
+        + std::to_string(f.lettersPerHour) + "文字、打てます。" + crlf + "原稿用紙にして、"
+        + std::to_string(f.sheets) + "枚です。";
 }
 
 float parseHiScore(std::string_view text)
 {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    };
     while (!text.empty() && isSpace(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && isSpace(text.back()))

@@ -5,8 +5,8 @@
 
 #include <cctype>
 #include <cstdint>
-#include <functional>
 #include <cstdio>
+#include <functional>
 
 namespace mojitan {
 
@@ -45,7 +45,10 @@ struct PulseCuePlayer::Cue {
     PulseCuePlayer *player = nullptr;
 };
 
-PulseCuePlayer::PulseCuePlayer(std::vector<std::string> preload) : m_preload(std::move(preload)) {}
+PulseCuePlayer::PulseCuePlayer(std::vector<std::string> preload)
+    : m_preload(std::move(preload))
+{
+}
 
 PulseCuePlayer::~PulseCuePlayer()
 {
@@ -149,7 +152,8 @@ void PulseCuePlayer::connect()
     pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "mojitan");
     pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "mojitan");
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "game");
-    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "モジタン", props);
+    m_context =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "モジタン", props);
     pa_proplist_free(props);
     if (!m_context)
         return;
@@ -225,8 +229,8 @@ void PulseCuePlayer::upload(Cue &c)
 void PulseCuePlayer::playNow(Cue &c)
 {
     c.pending = false;
-    if (pa_operation *op = pa_context_play_sample(m_context, c.name.c_str(), nullptr, PA_VOLUME_NORM,
-                                                  nullptr, nullptr))
+    if (pa_operation *op = pa_context_play_sample(m_context, c.name.c_str(), nullptr,
+                                                  PA_VOLUME_NORM, nullptr, nullptr))
         pa_operation_unref(op);
 }
 

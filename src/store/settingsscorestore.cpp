@@ -87,8 +87,9 @@ bool SettingsScoreStore::write(const std::string &text)
     if (!saved && !m_warned) {
         m_warned = true;
         const QString why = folder ? file.errorString() : QStringLiteral("cannot make its folder");
-        std::fprintf(stderr, "mojitan: cannot save the best time in %s (%s); new records last "
-                             "until the game is closed\n",
+        std::fprintf(stderr,
+                     "mojitan: cannot save the best time in %s (%s); new records last "
+                     "until the game is closed\n",
                      qPrintable(m_fileName), qPrintable(why));
     }
     return saved;

@@ -24,7 +24,8 @@ void setApplicationIdentity()
 void installButtonTranslation(QTranslator &translator)
 {
     // Every word of the game is Japanese, so the message boxes' buttons are too.
-    if (translator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (translator.load(QStringLiteral("qtbase_ja"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&translator);
 }
 

@@ -32,7 +32,8 @@ QFont gothic(double points, bool italic = false)
 // manager that makes the window larger than designed shows no empty box either.
 class KeyBox : public QLineEdit {
 public:
-    explicit KeyBox(QWidget *parent) : QLineEdit(QStringLiteral("A"), parent)
+    explicit KeyBox(QWidget *parent)
+        : QLineEdit(QStringLiteral("A"), parent)
     {
         setAttribute(Qt::WA_InputMethodEnabled, false);
     }
@@ -86,28 +87,34 @@ std::array<QWidget *, kControlCount> buildForm1(QWidget &form)
     };
 
     // Created back to front: a later sibling is drawn over an earlier one.
-    QLabel *lblMoji = label(&form, Control::lblMoji, "lblMoji", QStringLiteral("A"), {0, 8, 57, 49});
+    QLabel *lblMoji =
+        label(&form, Control::lblMoji, "lblMoji", QStringLiteral("A"), {0, 8, 57, 49});
     lblMoji->setFont(gothic(36));
     lblMoji->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-    QLabel *label1 = label(&form, Control::label1, "label1", QStringLiteral("ハイスコア"), {48, 32, 41, 9});
+    QLabel *label1 =
+        label(&form, Control::label1, "label1", QStringLiteral("ハイスコア"), {48, 32, 41, 9});
     label1->setFont(gothic(6));
 
-    QLabel *lblScore = label(&form, Control::lblScore, "lblScore", QStringLiteral("XXXXms"), {56, 40, 41, 11});
+    QLabel *lblScore =
+        label(&form, Control::lblScore, "lblScore", QStringLiteral("XXXXms"), {56, 40, 41, 11});
     lblScore->setFont(gothic(8.25));
     lblScore->setAlignment(Qt::AlignRight | Qt::AlignTop);
     lblScore->setWordWrap(true);
 
-    QLabel *label2 = label(&form, Control::Label2, "Label2", QStringLiteral("Enterで開始します。"), {8, 8, 41, 41});
+    QLabel *label2 = label(&form, Control::Label2, "Label2", QStringLiteral("Enterで開始します。"),
+                           {8, 8, 41, 41});
     label2->setWordWrap(true);
     label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    QPushButton *cmdStart = button(Control::cmdStart, "cmdStart", QStringLiteral("スタート"), {64, 0, 33, 17});
+    QPushButton *cmdStart =
+        button(Control::cmdStart, "cmdStart", QStringLiteral("スタート"), {64, 0, 33, 17});
     cmdStart->setFont(gothic(5.25, true));
-    cmdStart->setToolTip(QStringLiteral(
-        "スタートボタンを押したら、表示されている文字を、タイピングして下さい。"));
+    cmdStart->setToolTip(
+        QStringLiteral("スタートボタンを押したら、表示されている文字を、タイピングして下さい。"));
 
-    QPushButton *cmdEnd = button(Control::cmdEnd, "cmdEnd", QStringLiteral("終了"), {64, 16, 33, 17});
+    QPushButton *cmdEnd =
+        button(Control::cmdEnd, "cmdEnd", QStringLiteral("終了"), {64, 16, 33, 17});
     cmdEnd->setFont(gothic(5.25));
 
     auto *frame1 = new QGroupBox(QStringLiteral("成績"), &form);
@@ -122,7 +129,8 @@ std::array<QWidget *, kControlCount> buildForm1(QWidget &form)
     txtMoji->setMaxLength(std::numeric_limits<int>::max()); // no limit on what is typed
     place(txtMoji, Control::txtMoji, "txtMoji", {16, 128, 33, 30});
 
-    QPushButton *command1 = button(Control::Command1, "Command1", QStringLiteral("スコア消去"), {48, 48, 49, 12});
+    QPushButton *command1 =
+        button(Control::Command1, "Command1", QStringLiteral("スコア消去"), {48, 48, 49, 12});
     command1->setFont(gothic(6));
 
     QWidget::setTabOrder(cmdStart, cmdEnd);

@@ -15,7 +15,8 @@ namespace {
 // Calls `then` once the window has painted its first frame.
 class AfterFirstFrame : public QObject {
 public:
-    AfterFirstFrame(QWidget &window, std::function<void()> then) : m_then(std::move(then))
+    AfterFirstFrame(QWidget &window, std::function<void()> then)
+        : m_then(std::move(then))
     {
         window.installEventFilter(this);
     }

@@ -15,7 +15,10 @@ namespace mojitan {
 
 namespace {
 
-QString qs(const std::string &text) { return QString::fromStdString(text); }
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 
 QColor resolve(Color color, QPalette::ColorRole systemRole)
 {
@@ -39,7 +42,10 @@ QColor resolve(Color color, QPalette::ColorRole systemRole)
 // The game's view of the window.
 class MainWindow::Surface : public Window {
 public:
-    explicit Surface(MainWindow &w) : m_w(w) {}
+    explicit Surface(MainWindow &w)
+        : m_w(w)
+    {
+    }
 
     void setCaption(Control which, const std::string &caption) override
     {
@@ -82,8 +88,14 @@ public:
             return edit->text().toStdString();
         return caption(which);
     }
-    void setEnabled(Control which, bool enabled) override { m_w.control(which)->setEnabled(enabled); }
-    void setVisible(Control which, bool visible) override { m_w.control(which)->setVisible(visible); }
+    void setEnabled(Control which, bool enabled) override
+    {
+        m_w.control(which)->setEnabled(enabled);
+    }
+    void setVisible(Control which, bool visible) override
+    {
+        m_w.control(which)->setVisible(visible);
+    }
     Color backColor(Control which) const override { return m_w.m_back[std::size_t(which)]; }
     void setBackColor(Control which, Color color) override
     {
@@ -107,7 +119,8 @@ public:
         // zero timer, which runs once per pass of the event loop.
         m_w.m_timer.start(ms == 1 ? 0 : ms);
     }
-    int messageBox(const std::string &text, MessageButtons buttons, const std::string &title) override
+    int messageBox(const std::string &text, MessageButtons buttons,
+                   const std::string &title) override
     {
         QMessageBox box(&m_w);
         box.setIcon(QMessageBox::NoIcon);
@@ -154,9 +167,12 @@ MainWindow::MainWindow(Clock &clock, Random &random, CuePlayer &cues, ScoreStore
         if (m_ticking && !typed.isEmpty() && !m_timer.isActive())
             m_timer.start();
     });
-    connect(button(Control::cmdStart), &QPushButton::clicked, this, [this] { m_game.cmdStart_Click(); });
-    connect(button(Control::cmdEnd), &QPushButton::clicked, this, [] { QCoreApplication::exit(0); });
-    connect(button(Control::Command1), &QPushButton::clicked, this, [this] { m_game.Command1_Click(); });
+    connect(button(Control::cmdStart), &QPushButton::clicked, this,
+            [this] { m_game.cmdStart_Click(); });
+    connect(button(Control::cmdEnd), &QPushButton::clicked, this,
+            [] { QCoreApplication::exit(0); });
+    connect(button(Control::Command1), &QPushButton::clicked, this,
+            [this] { m_game.Command1_Click(); });
     control(Control::cmdStart)->installEventFilter(this);
     control(Control::cmdEnd)->installEventFilter(this);
 
@@ -194,8 +210,10 @@ void MainWindow::applyColors(Control which)
     const std::size_t i = std::size_t(which);
     QPalette palette = widget->palette();
     const bool isEdit = which == Control::txtMoji;
-    palette.setColor(isEdit ? QPalette::Base : QPalette::Window, resolve(m_back[i], QPalette::Window));
-    palette.setColor(isEdit ? QPalette::Text : QPalette::WindowText, resolve(m_fore[i], QPalette::WindowText));
+    palette.setColor(isEdit ? QPalette::Base : QPalette::Window,
+                     resolve(m_back[i], QPalette::Window));
+    palette.setColor(isEdit ? QPalette::Text : QPalette::WindowText,
+                     resolve(m_fore[i], QPalette::WindowText));
     widget->setPalette(palette);
 }
 
