@@ -341,8 +341,10 @@ Form1/Command1 48,48 49x12 'スコア消去' 6pt)"));
                 << 0.0f << noPastes << 13.0 << QByteArray(odd) << "100 500 7200 9" << record;
         // robustness: a folder, a FIFO, a link to a folder or a broken link where the settings file
         // should be | starts with 1000 ms without blocking | a record replaces a FIFO or fills in a
-        // broken link, and is kept in memory otherwise robustness: a record the settings file
-        // cannot take | shows and counts the record for the rest of the run | the record, in memory
+        // broken link, and is kept in memory otherwise
+        //
+        // robustness: a record the settings file cannot take | shows and counts the record for the
+        // rest of the run | the record, in memory
         for (const QByteArray &notAFile : {kFifo, kBrokenLink})
             QTest::addRow("%s", notAFile.data())
                 << 0.0f << noPastes << 13.0 << notAFile << "100 500 7200 9" << record;

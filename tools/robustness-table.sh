@@ -4,7 +4,8 @@
 #   tools/robustness-table.sh           rewrite docs/robustness.md
 #   tools/robustness-table.sh --check   fail when docs/robustness.md is out of date
 # A note reads:  // robustness: <bad input or fault> | <what the game does> | <what is kept>
-# (# instead of // in Python). The notes above a test, or among the rows of its table, belong
+# (# instead of // in Python), and goes on over the comment lines right below it; an empty
+# comment line ends it. The notes above a test, or among the rows of its table, belong
 # to the next test function that follows them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,8 +27,15 @@ HEAD
             /^[[:space:]]*(\/\/|#) robustness:/ {
                 sub(/^[[:space:]]*(\/\/|#) robustness:[[:space:]]*/, "")
                 notes[++count] = $0
+                open = 1
                 next
             }
+            open && /^[[:space:]]*(\/\/|#) [^[:space:]]/ {
+                sub(/^[[:space:]]*(\/\/|#)[[:space:]]*/, "")
+                notes[count] = notes[count] " " $0
+                next
+            }
+            { open = 0 }
             count > 0 && /(void [[:alnum:]_:]+|LLVMFuzzerTestOneInput|def [[:alnum:]_]+)\(/ {
                 name = $0
                 sub(/^[^(]*[[:space:]]/, "", name)
