@@ -75,6 +75,10 @@ void PulseCuePlayer::start()
         return;
     m_started = true;
     m_loop = pa_threaded_mainloop_new();
+    // Named before it starts: once it runs, libpulse would rename the calling thread instead,
+    // and the game's own process would no longer answer to its name.
+    if (m_loop)
+        pa_threaded_mainloop_set_name(m_loop, "mojitan-sound");
     if (!m_loop || pa_threaded_mainloop_start(m_loop) < 0) {
         warn("no sound", "cannot start the sound thread");
         if (m_loop)
@@ -82,7 +86,6 @@ void PulseCuePlayer::start()
         m_loop = nullptr;
         return;
     }
-    pa_threaded_mainloop_set_name(m_loop, "mojitan-sound");
     pa_threaded_mainloop_lock(m_loop);
     for (const std::string &path : m_preload)
         cue(path);
