@@ -3,6 +3,7 @@
 #include "pulsecueplayer.h"
 #include "settingsscorestore.h"
 #include "systemservices.h"
+#include "windowsystem.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -40,6 +41,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    mojitan::chooseWindowSystem();
     QApplication app(argc, argv);
     mojitan::setApplicationIdentity();
 

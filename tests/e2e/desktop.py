@@ -11,7 +11,7 @@ if "MOJITAN_DESKTOP" not in os.environ:
             HOME=home,
             TMPDIR=home,
             XDG_RUNTIME_DIR=home,
-            QT_QPA_PLATFORM="xcb",
+            XDG_SESSION_TYPE="wayland",  # with no compositor to reach: the game must pick X
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
         )
         desktop = "xvfb-run -a dbus-run-session".split() + [sys.executable]

@@ -144,6 +144,8 @@ def a_game_a_record_and_clearing_it():
     press("Return")
     until(game.shown_letter)
     assert 0.2 < heard(lambda: press("1")) < 0.3  # a wrong key's cue
+    # With the sound thread running, the process still answers to its name (pgrep, killall).
+    assert pathlib.Path(f"/proc/{game.process.pid}/comm").read_text() == "mojitan\n"
     until(is_red)
     game.play_letters(1)
     until(lambda: not is_red())
