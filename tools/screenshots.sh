@@ -31,13 +31,14 @@ xdotool type --window "$window" 1 # a digit is never the letter shown
 sleep 0.3
 shoot wrong-key.png
 kill %2
+wait %2 || true # its window must be gone before the next is looked for
 
 start QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark
 shoot dark-idle.png
 xdotool key --window "$window" Return
 # Every pass of the alphabet types the letter shown at least once, so the game ends with
 # the result box, the window's second.
-result_box() { [ "$(xdotool search --name '^モジタン$' | wc -l)" -ge 2 ]; }
+result_box() { [ "$(xdotool search --onlyvisible --name '^モジタン$' | wc -l)" -ge 2 ]; }
 until result_box; do
     for letter in {a..z}; do
         result_box && break
