@@ -107,10 +107,12 @@ class Game:
         self.window = until(lambda: self.app[0])
 
     # Ends the run if it still goes on; returns what standard error complained of, a line each,
-    # sorted: "mojitan: <this>: <reason>".
+    # sorted: <this> of the game's own "mojitan: <this>: <reason>", any other line whole.
     def complaints(self):
         self.process.kill()
-        return sorted(line.split(": ")[1] for line in self.process.stderr)
+        return sorted(
+            re.sub(r"^mojitan: (.*?): .*", r"\1", line.strip()) for line in self.process.stderr
+        )
 
     def shown_letter(self):
         return self.window[0].name
