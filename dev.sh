@@ -11,10 +11,12 @@ cd "$(dirname "$(readlink -f "$0")")"
 # Debian packages, by name.
 build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpulse-dev libsndfile1-dev)
 run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
-# The tests play the real game on a private X server, session bus and sound server; the
-# package tests need dpkg-shlibdeps, which needs `file`; the sanitizer tree needs clang.
-test_packages=(xvfb dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3 python3-pyatspi
-               python3-xlib clang libclang-rt-14-dev dpkg-dev file desktop-file-utils appstream)
+# The tests play the real game on a private X server (xvfb-run needs xauth; xdotool types),
+# session bus and sound server; the package tests need dpkg-shlibdeps, which needs `file`; the
+# sanitizer tree needs clang.
+test_packages=(xvfb xauth xdotool dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3
+               python3-pyatspi python3-xlib clang libclang-rt-14-dev dpkg-dev file
+               desktop-file-utils appstream)
 format_packages=(clang-format black git)
 
 install_missing() {
