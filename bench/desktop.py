@@ -64,7 +64,8 @@ class Desktop(contextlib.AbstractContextManager):
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
             PULSE_SERVER=f"unix:{root}/sound",
         )
-        # Xvfb picks a free display and tells its number, ending with a newline, once it takes clients.
+        # Xvfb picks a free display and tells its number, ending with a newline, once it takes
+        # clients.
         xvfb = self._spawn(
             ["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"],
             stdout=subprocess.PIPE,
