@@ -47,8 +47,8 @@ private:
     std::array<Color, kControlCount> m_back{};
     std::array<Color, kControlCount> m_fore{};
     QTimer m_timer;
-    bool m_ticking =
-        false; // the game wants ticks; the timer itself sleeps while no key can be judged
+    // The game wants ticks; the timer itself sleeps while no key can be judged.
+    bool m_ticking = false;
     std::unique_ptr<Surface> m_surface;
     Game m_game;
 };
