@@ -217,13 +217,14 @@ void MainWindow::applyColors(Control which)
     widget->setPalette(palette);
 }
 
-void MainWindow::changeEvent(QEvent *event)
+bool MainWindow::event(QEvent *event)
 {
-    // A system colour is a reference: when the desktop's palette changes, follow it.
+    // A system colour is a reference: when the desktop's palette changes, follow it. (Qt does
+    // not pass this event on to changeEvent().)
     if (event->type() == QEvent::ApplicationPaletteChange)
         for (int i = 0; i < kControlCount; ++i)
             applyColors(Control(i));
-    QWidget::changeEvent(event);
+    return QWidget::event(event);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

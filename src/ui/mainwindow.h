@@ -32,7 +32,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     class Surface;
