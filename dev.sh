@@ -116,7 +116,7 @@ test)
         failed=1
     fi
     # The release tree; then every test again under AddressSanitizer and
-    # UndefinedBehaviorSanitizer, with a bounded run of each fuzz target (clang, libFuzzer).
+    # UndefinedBehaviorSanitizer (clang).
     stage default
     stage asan
     report

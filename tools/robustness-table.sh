@@ -54,6 +54,24 @@ HEAD
             }
         ' "$root/$file"
     done
+    cat <<'TAIL'
+
+## Rows no longer tried, and why
+
+- **Any bytes as the stored best time** (a fuzz target, 20 seconds in every run). The inputs
+  it kept as seeds (a whole number, a decimal with spaces around it, 1e39) are rows above, as
+  is every other way the parser can refuse a text: empty, letters, NaN, infinite, negative,
+  zero, binary. No run since those rows came found anything beyond them.
+- **A link to a folder, or a broken link, where the settings file should be.** The store
+  takes a link for what it points to, so these take the folder's path and the missing file's.
+- **A read-only settings file.** The save stops before it reaches the file, exactly as in a
+  read-only folder; the folder and the full disk are the rows that would catch a save made
+  in place.
+- **A settings file holding a list.** A list reads as no number even without the check that
+  refuses typed values; the typed-value row is the one that catches that check missing.
+- **Loading never writes the file.** Nothing in the game writes while loading; what a row
+  keeps is read back after its game instead.
+TAIL
 }
 
 if [ "${1:-}" = "--check" ]; then
