@@ -124,7 +124,7 @@ test)
 bench)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
     build bench
-    exec /usr/bin/python3 bench/bench.py build/bench
+    exec xvfb-run -a dbus-run-session /usr/bin/python3 bench/bench.py build/bench
     ;;
 format)
     install_missing "${format_packages[@]}"
