@@ -124,7 +124,9 @@ test)
 bench)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
     build bench
-    exec xvfb-run -a dbus-run-session /usr/bin/python3 bench/bench.py build/bench
+    # Its X server is sought from :200 up, clear of the tests' from :99, so that the two can
+    # run at once: xvfb-run -a is not safe against another starting at the same moment.
+    exec xvfb-run -a -n 200 dbus-run-session /usr/bin/python3 bench/bench.py build/bench
     ;;
 format)
     install_missing "${format_packages[@]}"

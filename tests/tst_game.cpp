@@ -62,7 +62,14 @@ QString storedBest(const QString &value)
 }
 
 const QPalette kDarkTheme(QColor(0x35, 0x35, 0x35));
-const QPalette kLightTheme(QColor(0xef, 0xef, 0xef));
+
+// Adwaita's light theme: dark grey text, not black, on a light window.
+QPalette lightTheme()
+{
+    QPalette palette(QColor(0xf6, 0xf5, 0xf4));
+    palette.setColor(QPalette::WindowText, QColor(0x2e, 0x34, 0x36));
+    return palette;
+}
 
 // The controls that turn red after a wrong key, and back after a right one.
 constexpr Control kPainted[] = {Form1, Frame1, lblMoji, lblMaru, lblBatu, label1, lblScore};
@@ -344,7 +351,7 @@ private slots:
 
         // The desktop turns light, and the next game starts at once in its colours. (Qt tells
         // the windows of a running application; the test has no running event loop.)
-        QApplication::setPalette(kLightTheme);
+        QApplication::setPalette(lightTheme());
         QEvent paletteChange(QEvent::ApplicationPaletteChange);
         QApplication::sendEvent(window.get(), &paletteChange);
         press(Qt::Key_Return);
