@@ -1,7 +1,8 @@
 // The game in its real window, played as a player plays it: keys go to whatever holds the
 // focus, the window's own timer runs the game, message boxes are answered with the keyboard,
 // and the best time is read from and saved to a settings folder of the test's own. The
-// desktop is in a dark theme, where a colour fixed to black would not read.
+// desktop is in a dark theme, where a colour fixed to black would not read, and what a player
+// sees is compared with the pictures in tests/pictures/.
 #include "mainwindow.h"
 #include "settingsscorestore.h"
 
@@ -71,9 +72,6 @@ QPalette lightTheme()
     return palette;
 }
 
-// The controls that turn red after a wrong key, and back after a right one.
-constexpr Control kPainted[] = {Form1, Frame1, lblMoji, lblMaru, lblBatu, label1, lblScore};
-
 // The controls a player sees and can use between games, back to front.
 const QString kIdle = "lblMoji label1 lblScore Label2 cmdStart cmdEnd Command1";
 
@@ -99,12 +97,6 @@ class GameTest : public QObject {
         return window->control(which)->palette().color(role);
     }
     QColor theme(QPalette::ColorRole role) { return QApplication::palette().color(role); }
-
-    bool allPainted(const QColor &colour)
-    {
-        return std::ranges::all_of(
-            kPainted, [&](Control c) { return colourOf(c, QPalette::Window) == colour; });
-    }
 
     QString visibleControls()
     {
@@ -226,9 +218,8 @@ private slots:
         QTest::keyClicks(window->control(txtMoji), "aa");
         waitForTheGame();
         looksLike("wrong.png");
-        QCOMPARE(shown(lblBatu), "誤：1");
-        QCOMPARE(shown(lblMaru), "正:0");
-        QCOMPARE(shown(lblMoji), "a");
+        press('a');
+        looksLike("right.png");
     }
 
     void aWholeGame_data()
@@ -315,19 +306,15 @@ private slots:
 
         for (const QString &wrong : game.pastes) {
             paste(wrong);
-            QVERIFY(allPainted(Qt::red));
+            QCOMPARE(colourOf(Form1, QPalette::Window), QColor(Qt::red));
             QCOMPARE(cues.played.last(), "wrong.wav");
         }
-        if (!game.pastes.isEmpty())
-            QCOMPARE(shown(lblBatu),
-                     "誤：" + QString::number(std::min<qsizetype>(game.pastes.size(), 32767)));
 
         QString lettersSeen;
         for (int n = 1; n < 26; ++n) {
             lettersSeen += shown(lblMoji);
             press(lettersSeen.back());
-            QCOMPARE(shown(lblMaru), "正：" + QString::number(n));
-            QVERIFY(allPainted(theme(QPalette::Window)));
+            QCOMPARE(colourOf(Form1, QPalette::Window), theme(QPalette::Window));
             QCOMPARE(cues.played.last(), "key.wav");
         }
         lettersSeen += shown(lblMoji);
@@ -355,7 +342,7 @@ private slots:
         QEvent paletteChange(QEvent::ApplicationPaletteChange);
         QApplication::sendEvent(window.get(), &paletteChange);
         press(Qt::Key_Return);
-        QVERIFY(allPainted(theme(QPalette::Window)));
+        QCOMPARE(colourOf(Form1, QPalette::Window), theme(QPalette::Window));
         QCOMPARE(colourOf(lblScore, QPalette::WindowText), theme(QPalette::WindowText));
     }
 };
