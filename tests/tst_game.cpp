@@ -41,10 +41,11 @@ struct RecordingCues : CuePlayer {
 
 // One whole game. By default: a clean game of 13 seconds, a record on a first run.
 struct WholeGame {
-    QString home;        // a shell command that puts the settings in the home, if any
-    float draw = 0;      // the random value every letter is drawn with
-    QStringList pastes;  // each pasted onto the first letter, and judged alone
-    double seconds = 13; // from the start to the finish
+    QString home;                  // a shell command that puts the settings in the home, if any
+    float draw = 0;                // the random value every letter is drawn with
+    QStringList pastes;            // each pasted onto the first letter, and judged alone
+    QString wrongCounter = "誤:0"; // as shown after the pastes
+    double seconds = 13;           // from the start to the finish
     QString figures = "100 500 7200 9"; // accuracy, ms per letter, letters per hour, sheets
     QString bestTime = "1000ms > 500ms in red, stored 500"; // before > after, and stored then
 };
@@ -272,15 +273,20 @@ private slots:
         game("five wrong pastes on the letter n",
              {.draw = 0.5f,
               .pastes = {"N", "nn", "ｎ", "\x01", QString(1 << 20, 'n')},
+              .wrongCounter = "誤：5",
               .figures = "83 500 7200 9"});
         game("one wrong key rounds the accuracy down",
              {.home = storedBest("600"),
               .pastes = {"A"},
+              .wrongCounter = "誤：1",
               .figures = "96 500 7200 9",
               .bestTime = "600ms > 500ms in red, stored 500"});
         // robustness: 40 000 wrong keystrokes on one letter | the wrong count stops at 32767; the
         // game finishes with an accuracy of 0 % | the game and the best time
-        game("40000 wrong keys", {.pastes = QStringList(40000, "A"), .figures = "0 500 7200 9"});
+        game("40000 wrong keys",
+             {.pastes = QStringList(40000, "A"),
+              .wrongCounter = "誤：32767",
+              .figures = "0 500 7200 9"});
         // robustness: a random generator that returns 1.0 | still draws every letter once, never
         // past the deck | the game
         game("a generator that returns 1",
@@ -309,6 +315,7 @@ private slots:
             QCOMPARE(colourOf(Form1, QPalette::Window), QColor(Qt::red));
             QCOMPARE(cues.played.last(), "wrong.wav");
         }
+        QCOMPARE(shown(lblBatu), game.wrongCounter);
 
         QString lettersSeen;
         for (int n = 1; n < 26; ++n) {
