@@ -171,7 +171,8 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
         QVERIFY(QDir::setCurrent(home.path()));
         // Answers each message box with Enter. The first box also gets a tick from elsewhere,
-        // which must not start anything.
+        // which must not start anything. Both come from the box's own event loop: a timer does
+        // not fire again while its handler runs, so a box opened inside it would never close.
         boxAnswerer.callOnTimeout(this, [this] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
@@ -179,9 +180,11 @@ private slots:
             boxesSeen << box->windowTitle() + "|" + box->text();
             QCOMPARE(box->icon(), QMessageBox::NoIcon);
             if (boxesSeen.size() == 1)
-                window->game().Timer1_Timer();
-            QTest::keyClick(box, Qt::Key_Return);
-            QApplication::setActiveWindow(window.get()); // as a window manager would
+                QTimer::singleShot(0, this, [this] { window->game().Timer1_Timer(); });
+            QTimer::singleShot(0, box, [this, box] {
+                QTest::keyClick(box, Qt::Key_Return);
+                QApplication::setActiveWindow(window.get()); // as a window manager would
+            });
         });
         boxAnswerer.start(50);
     }
