@@ -99,6 +99,7 @@ class GameTest : public QObject {
     }
     QColor theme(QPalette::ColorRole role) { return QApplication::palette().color(role); }
 
+    // The names of the controls a player can see and use, back to front.
     QString visibleControls()
     {
         QStringList names;
