@@ -125,8 +125,11 @@ bench)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}"
     build bench
     # Its X server is sought from :200 up, clear of the tests' from :99, so that the two can
-    # run at once: xvfb-run -a is not safe against another starting at the same moment.
-    exec xvfb-run -a -n 200 dbus-run-session /usr/bin/python3 bench/bench.py build/bench
+    # run at once: xvfb-run -a is not safe against another starting at the same moment. With
+    # -noreset the server does not start afresh, dropping whoever connects, when its last
+    # client leaves.
+    exec xvfb-run -a -n 200 -s -noreset dbus-run-session \
+        /usr/bin/python3 bench/bench.py build/bench
     ;;
 format)
     install_missing "${format_packages[@]}"
