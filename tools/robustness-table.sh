@@ -36,7 +36,7 @@ HEAD
                 next
             }
             { open = 0 }
-            count > 0 && /(void [[:alnum:]_:]+|LLVMFuzzerTestOneInput|def [[:alnum:]_]+)\(/ {
+            count > 0 && /(void [[:alnum:]_:]+|def [[:alnum:]_]+)\(/ {
                 name = $0
                 sub(/^[^(]*[[:space:]]/, "", name)
                 sub(/\(.*/, "", name)
