@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# One door to the project on Debian 12:
+# One door to the project on Debian 12 and 13:
 #   ./dev.sh play   install what is missing, build, and start the game
 #   ./dev.sh test   install what is missing, build, and run every test
 #   ./dev.sh bench  install what is missing, build, and measure the game against its own
@@ -15,7 +15,7 @@ run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 # session bus and sound server; the package tests need dpkg-shlibdeps, which needs `file`; the
 # sanitizer tree needs clang.
 test_packages=(xvfb xauth xdotool dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3
-               python3-pyatspi python3-xlib clang libclang-rt-14-dev dpkg-dev file
+               python3-pyatspi python3-xlib clang libclang-rt-dev dpkg-dev file
                desktop-file-utils appstream)
 format_packages=(clang-format black git)
 
@@ -104,8 +104,8 @@ report() {
 case "${1:-}" in
 play)
     install_missing "${build_packages[@]}" "${run_packages[@]}"
-    build default mojitan # only the game and its sounds: no need to wait for the tests
-    exec build/default/bin/mojitan
+    build play # the game and its sounds alone, where a compiler's warning stays a warning
+    exec build/play/bin/mojitan
     ;;
 test)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}" "${format_packages[@]}"
