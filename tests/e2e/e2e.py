@@ -3,19 +3,24 @@
 # stops at the first failed assert. Run it on an X server and a session bus of its own, which
 # starts the accessibility bus when asked:
 #   xvfb-run -a dbus-run-session /usr/bin/python3 e2e.py <the mojitan program>
-import atexit, os, pathlib, re, shutil, subprocess, sys, tempfile, time
+import atexit, inspect, os, pathlib, re, shutil, subprocess, sys, tempfile, time
 
 import pyatspi
 
 PROGRAM = sys.argv[1]
 HOME = tempfile.TemporaryDirectory()  # for the desktop's files, settings and sockets
+tempfile.tempdir = HOME.name  # and for every other temporary folder: all gone at the end
 os.environ.update(
     HOME=HOME.name,
     TMPDIR=HOME.name,
     XDG_RUNTIME_DIR=HOME.name,
+    XDG_CACHE_HOME=HOME.name,
     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
     XDG_SESSION_TYPE="wayland",  # with no compositor to reach: the game must pick X
 )
+# What the session bus starts on demand (the accessibility bus, the settings service) lives
+# in this home too.
+subprocess.run(["dbus-update-activation-environment", "--all"])
 RECORDING = pathlib.Path(HOME.name, "sound")  # what the sound server plays: 44100 bytes a second
 
 
@@ -43,17 +48,19 @@ def press(key):
     subprocess.run(f"xdotool mousemove 50 30 key {key}".split())
 
 
-# Polls for ten seconds at least until `probe` gives a true value, and returns it.
+# Polls for ten seconds at least until `probe` gives a true value, and returns it. If none
+# comes, says what it waited for (the line that asked) and the last error it saw.
 def until(probe):
+    error = None
     for _ in range(500):
         try:
             value = probe()
             if value:
                 return value
-        except Exception:  # not there yet, or just gone
-            pass
+        except Exception as seen:  # not there yet, or just gone
+            error = seen
         time.sleep(0.02)
-    raise TimeoutError
+    raise TimeoutError(f"waited for: {inspect.getsource(probe).strip()}; last error: {error!r}")
 
 
 # The names of an accessible and all within it, run together.
