@@ -50,9 +50,9 @@ struct RecordingCues : CuePlayer {
 
 // One whole game. By default: a clean game of 13 seconds, a record on a first run.
 struct WholeGame {
-    QString home;                  // a shell command that puts the settings in the home, if any
+    QString home{};                // a shell command that puts the settings in the home, if any
     float draw = 0;                // the random value every letter is drawn with
-    QStringList pastes;            // each pasted onto the first letter, and judged alone
+    QStringList pastes{};          // each pasted onto the first letter, and judged alone
     QString wrongCounter = "誤:0"; // as shown after the pastes
     double seconds = 13;           // from the start to the finish
     QString figures = "100 500 7200 9"; // accuracy, ms per letter, letters per hour, sheets
