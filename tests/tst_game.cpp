@@ -2,7 +2,7 @@
 // focus, the window's own timer runs the game, message boxes are answered with the keyboard,
 // and the best time is read from and saved to a settings folder of the test's own. The
 // desktop is in a dark theme, where a colour fixed to black would not read, and what a player
-// sees is compared with the pictures in tests/pictures/.
+// sees is compared with the window's design, written out state by state in tests/window/.
 #include "mainwindow.h"
 #include "settingsscorestore.h"
 
