@@ -9,10 +9,8 @@ import pyatspi
 
 PROGRAM = sys.argv[1]
 HOME = tempfile.TemporaryDirectory()  # for the desktop's files, settings and sockets
-tempfile.tempdir = HOME.name  # and for every other temporary folder: all gone at the end
 os.environ.update(
     HOME=HOME.name,
-    TMPDIR=HOME.name,
     XDG_RUNTIME_DIR=HOME.name,
     XDG_CACHE_HOME=HOME.name,
     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
