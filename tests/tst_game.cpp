@@ -55,6 +55,7 @@ struct WholeGame {
     QStringList pastes{};          // each pasted onto the first letter, and judged alone
     QString wrongCounter = "誤:0"; // as shown after the pastes
     double seconds = 13;           // from the start to the finish
+    QString meanwhile{};           // a shell command run just before the last letter, if any
     QString figures = "100 500 7200 9"; // accuracy, ms per letter, letters per hour, sheets
     QString bestTime = "1000ms > 500ms in red, stored 500"; // before > after, and stored then
 };
@@ -269,6 +270,13 @@ private slots:
         game("a clean game on a first run is a record", {});
         game("an equal time is no record",
              {.home = storedBest("500"), .bestTime = "500ms > 500ms, stored 500"});
+        // A second copy of the game stores its own best time while this one plays.
+        game("a better time stored meanwhile",
+             {.meanwhile = storedBest("48"), .bestTime = "1000ms > 48ms, stored 48"});
+        game("a worse time stored meanwhile",
+             {.home = storedBest("400"),
+              .meanwhile = storedBest("600"),
+              .bestTime = "400ms > 400ms, stored 600"});
         game("a slower game, against a best edited by hand",
              {.home = settings("[スコア]\\n速さ = 384.5 \\n"),
               .bestTime = "384.5ms > 384.5ms, stored 384.5"});
@@ -353,6 +361,7 @@ private slots:
         std::ranges::sort(lettersSeen);
         QCOMPARE(lettersSeen, "abcdefghijklmnopqrstuvwxyz");
         clock.seconds += game.seconds;
+        QCOMPARE(QProcess::execute("sh", {"-ec", game.meanwhile}), 0);
         press(shown(lblMoji)[0].toLatin1()); // the last letter: the result box comes
 
         QString result = "モジタン|あなたの正解率は%1%です。\n一文字あたりの速さ:%2ミリ秒\n"
