@@ -49,6 +49,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override {}
+
+    // A text box asks for the on-screen keyboard whenever a key is let go; on a touch machine
+    // that would lay one over the window at every letter. This box wants none.
+    void keyReleaseEvent(QKeyEvent *event) override { QWidget::keyReleaseEvent(event); }
 };
 
 } // namespace
