@@ -275,8 +275,8 @@ private slots:
              {.meanwhile = storedBest("48"), .bestTime = "1000ms > 48ms, stored 48"});
         game("a worse time stored meanwhile",
              {.home = storedBest("400"),
-              .meanwhile = storedBest("600"),
-              .bestTime = "400ms > 400ms, stored 600"});
+              .meanwhile = storedBest("6000"),
+              .bestTime = "400ms > 400ms, stored 6000"});
         game("a slower game, against a best edited by hand",
              {.home = settings("[スコア]\\n速さ = 384.5 \\n"),
               .bestTime = "384.5ms > 384.5ms, stored 384.5"});
