@@ -113,12 +113,13 @@ class GameTest : public QObject {
     // The window in words, a line a control, back to front (a later one is drawn over an
     // earlier one): its rectangle in its parent, its font where it is not the gothic, how a
     // label places its text; then its caption, its colours where they are not the theme's,
-    // and whether it is hidden. The box that takes the keys is never drawn.
+    // and whether it is hidden. The box that takes the keys is never drawn, and a window of
+    // the game's own is not drawn in it.
     QStringList picture()
     {
         QStringList lines;
         for (QWidget *control : QWidgetList{window.get()} + window->findChildren<QWidget *>()) {
-            if (control == window->control(txtMoji))
+            if (control == window->control(txtMoji) || control->window() != window.get())
                 continue;
             const QRect r = control->isWindow() ? control->rect() : control->geometry();
             const QFont font = control->font();
@@ -158,6 +159,24 @@ class GameTest : public QObject {
             QString::fromUtf8(expected.readAll()).arg(bestTime).split("\n", Qt::SkipEmptyParts));
     }
 
+    // The tool tips a screen reader finds beside the window, with their places from the
+    // window's corner.
+    QString toolTips()
+    {
+        QString tips;
+        QAccessibleInterface *application = QAccessible::queryAccessibleInterface(qApp);
+        for (int i = 0; i < application->childCount(); ++i) {
+            QAccessibleInterface *child = application->child(i);
+            const QPoint place = child->rect().topLeft() - window->mapToGlobal(QPoint());
+            if (child->role() == QAccessible::ToolTip && !child->state().invisible)
+                tips += QString("%1 at %2,%3")
+                            .arg(child->text(QAccessible::Name))
+                            .arg(place.x())
+                            .arg(place.y());
+        }
+        return tips;
+    }
+
     // An empty settings folder in the test's home, then a shell command that may put something
     // in it. prlimit lifts the limit on a file's size that a row may have left.
     void putSettings(const QString &command)
@@ -175,9 +194,9 @@ class GameTest : public QObject {
     }
 
     // A key as the player presses it: to the window, which gives it to its focus holder.
-    void press(auto key)
+    void press(auto key, Qt::KeyboardModifiers held = Qt::NoModifier)
     {
-        QTest::keyClick(window->windowHandle(), key);
+        QTest::keyClick(window->windowHandle(), key, held);
         waitForTheGame();
     }
 
@@ -249,12 +268,22 @@ private slots:
         QInputMethodQueryEvent inputMethodQuery(Qt::ImEnabled);
         QApplication::sendEvent(window->control(txtMoji), &inputMethodQuery);
         QVERIFY(!inputMethodQuery.value(Qt::ImEnabled).toBool());
+        // With Caps Lock on, the letter shown comes in capitals without Shift: that wrong key,
+        // and no other, brings a hint by the big letter, which stays until a right key.
+        press('A', Qt::ShiftModifier);
+        press('B');
+        QCOMPARE(toolTips(), "");
+        press('A');
+        const QString capsLockHint = "Caps Lock がオンになっています at 0,57";
+        QCOMPARE(toolTips(), capsLockHint);
         // Two keys that reach the box before the game looks at it: "aa" is one wrong key.
         QTest::keyClicks(window->control(txtMoji), "aa");
         waitForTheGame();
         looksLike("wrong");
+        QCOMPARE(toolTips(), capsLockHint);
         press('a');
         looksLike("right");
+        QCOMPARE(toolTips(), "");
     }
 
     void aWholeGame_data()

@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
+#include "capslockhint.h"
 #include "form.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -153,6 +155,7 @@ MainWindow::MainWindow(Clock &clock, Random &random, CuePlayer &cues, ScoreStore
     , m_widgets(buildForm1(*this))
     , m_surface(std::make_unique<Surface>(*this))
     , m_game(*m_surface, clock, random, cues, store)
+    , m_capsLockHint(new CapsLockHint(*control(Control::lblMoji)))
 {
     m_back.fill(Color::system(Color::System::ButtonFace));
     m_fore.fill(Color::system(Color::System::ButtonText));
@@ -175,6 +178,7 @@ MainWindow::MainWindow(Clock &clock, Random &random, CuePlayer &cues, ScoreStore
             [this] { m_game.Command1_Click(); });
     control(Control::cmdStart)->installEventFilter(this);
     control(Control::cmdEnd)->installEventFilter(this);
+    keyBox()->installEventFilter(this);
 
     m_game.Form_Load(QCoreApplication::applicationDirPath().toStdString());
     control(Control::cmdStart)->setFocus(Qt::OtherFocusReason);
@@ -187,7 +191,24 @@ MainWindow::~MainWindow()
 
 void MainWindow::tick()
 {
+    // The shown letter typed in capitals without Shift is a wrong key like any other, but it
+    // means Caps Lock is on, and every key after it will be wrong too: the player is told why
+    // until a right key comes.
+    const QString typed = keyBox()->text();
+    const QString shown = static_cast<QLabel *>(control(Control::lblMoji))->text();
+    const bool judging = m_game.state().Mode == ModeAwait && !typed.isEmpty();
+    const bool capsLock = m_typedWithoutShift && typed != shown && typed == shown.toUpper();
+    const int rightKeys = m_game.state().MaruCount;
+
     m_game.Timer1_Timer();
+
+    if (judging) {
+        if (m_game.state().MaruCount != rightKeys)
+            m_capsLockHint->hide();
+        else if (capsLock)
+            m_capsLockHint->showByTheLetter();
+        m_typedWithoutShift = false;
+    }
     // A game waiting for a key with nothing typed does nothing on a tick, so none need come
     // until the player types: the timer sleeps instead of polling an empty box.
     if (m_game.state().Mode == ModeAwait && keyBox()->text().isEmpty())
@@ -224,11 +245,22 @@ bool MainWindow::event(QEvent *event)
     if (event->type() == QEvent::ApplicationPaletteChange)
         for (int i = 0; i < kControlCount; ++i)
             applyColors(Control(i));
+    // The hint is a window of its own: it follows the game's window, and does not stay on
+    // top of another program's.
+    if (event->type() == QEvent::Move && m_capsLockHint->isVisible())
+        m_capsLockHint->showByTheLetter();
+    if (event->type() == QEvent::WindowDeactivate)
+        m_capsLockHint->hide();
     return QWidget::event(event);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == keyBox() && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (!key->text().isEmpty())
+            m_typedWithoutShift = !key->modifiers().testFlag(Qt::ShiftModifier);
+    }
     if (event->type() == QEvent::FocusIn) {
         if (watched == control(Control::cmdStart))
             m_game.cmdStart_GotFocus();

@@ -13,6 +13,8 @@ class QPushButton;
 
 namespace mojitan {
 
+class CapsLockHint;
+
 // The game's one window: a 104 x 60 pixel form with the big letter on the left and a
 // narrow column of buttons and counters on the right. The text box that takes the
 // player's keys lies below the visible area. The window runs the game's handlers and
@@ -51,6 +53,9 @@ private:
     bool m_ticking = false;
     std::unique_ptr<Surface> m_surface;
     Game m_game;
+    CapsLockHint *m_capsLockHint;
+    // The last key typed into the key box came without Shift; a paste is no key.
+    bool m_typedWithoutShift = false;
 };
 
 } // namespace mojitan
