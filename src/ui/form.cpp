@@ -27,9 +27,9 @@ QFont gothic(double points, bool italic = false)
 
 // The box that takes the player's keys. It only ever receives single letters, so it takes them
 // as the keyboard types them: with an input method switched on, they would otherwise become a
-// kana composition out of sight (and, on Wayland, raise an on-screen keyboard over the window).
-// The input method keeps working in every other program. The box is never drawn, so a window
-// manager that makes the window larger than designed shows no empty box either.
+// kana composition out of sight. The input method keeps working in every other program. The
+// box is never drawn, so a window manager that makes the window larger than designed shows no
+// empty box either.
 class KeyBox : public QLineEdit {
 public:
     explicit KeyBox(QWidget *parent)
@@ -49,10 +49,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override {}
-
-    // A text box asks for the on-screen keyboard whenever a key is let go; on a touch machine
-    // that would lay one over the window at every letter. This box wants none.
-    void keyReleaseEvent(QKeyEvent *event) override { QWidget::keyReleaseEvent(event); }
 };
 
 } // namespace

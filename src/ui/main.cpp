@@ -55,11 +55,23 @@ private:
     mojitan::CuePlayer &m_cues;
 };
 
+// Nothing in the window takes text but the key box, which takes single letters and refuses an
+// input method. Qt would still tell the desktop about it at every key: a Wayland compositor gets
+// the box's text, its kind and its cursor, and fcitx or ibus the focus. Qt's own handling of
+// compose and dead keys is local to the program; with it alone the game asks the desktop for
+// nothing, and the player's input method goes on as before in every other program.
+void keepInputMethodsOut()
+{
+    qunsetenv("QT_IM_MODULES");
+    qputenv("QT_IM_MODULE", "compose");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     mojitan::chooseWindowSystem();
+    keepInputMethodsOut();
     QApplication app(argc, argv);
     mojitan::setApplicationIdentity();
 
