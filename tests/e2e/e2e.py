@@ -15,6 +15,7 @@ os.environ.update(
     XDG_CACHE_HOME=HOME.name,
     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
     XDG_SESSION_TYPE="wayland",  # with no compositor to reach: the game must pick X
+    QT_IM_MODULE="ibus",  # as GNOME sets it: the game must still talk to no input method
 )
 # What the session bus starts on demand (the accessibility bus, the settings service) lives
 # in this home too.
@@ -125,6 +126,7 @@ def a_game_a_record_and_clearing_it():
     assert heard(lambda: press("1"))  # a wrong key
     # With the sound thread running, the process still answers to its name (pgrep, killall).
     assert pathlib.Path(f"/proc/{game.process.pid}/comm").read_text() == "mojitan\n"
+    assert "ibus" not in pathlib.Path(f"/proc/{game.process.pid}/maps").read_text()
     stop_sound()
     game.play_letters(7)
     start_sound()
