@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the game under a private X server: the idle window and a
-# game right after a wrong key in the desktop's default theme, then the idle window and the
+# Takes the README's pictures of the game under a private X server: the idle window, a game
+# right after a wrong key and with Caps Lock on in the desktop's default theme, then the idle window and the
 # window after a whole game in GNOME's dark theme (needs qt6-gtk-platformtheme).
 # Usage: tools/screenshots.sh <mojitan> <output folder>   (needs xvfb, xdotool, imagemagick)
 set -euo pipefail
@@ -30,6 +30,15 @@ sleep 0.3
 xdotool type --window "$window" 1 # a digit is never the letter shown
 sleep 0.3
 shoot wrong-key.png
+# With Caps Lock on every letter comes in capitals, and the one shown brings the balloon under
+# it, a window of its own: the picture is taken of the screen around the game's window.
+xdotool key Caps_Lock
+for letter in {a..z}; do xdotool key $letter; done
+xdotool key Caps_Lock
+sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$window")"
+import -window root -crop "180x80+$X+$Y" "$work/shot.png"
+convert "$work/shot.png" -filter point -resize 400% "$out/caps-lock.png"
 kill %2
 wait %2 || true # its window must be gone before the next is looked for
 
@@ -49,4 +58,4 @@ sleep 0.5
 xdotool key Return # closes the result box
 while result_box; do sleep 0.1; done
 shoot dark-after-game.png
-echo "wrote idle.png, wrong-key.png, dark-idle.png and dark-after-game.png in $out"
+echo "wrote idle.png, wrong-key.png, caps-lock.png, dark-idle.png and dark-after-game.png in $out"
