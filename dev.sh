@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 the モジタン developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # One door to the project on Debian 12 and 13:
 #   ./dev.sh play   install what is missing, build, and start the game
 #   ./dev.sh test   install what is missing, build, and run every test
@@ -17,7 +22,7 @@ run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 test_packages=(xvfb xauth xdotool dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3
                python3-pyatspi python3-xlib clang libclang-rt-dev dpkg-dev file
                desktop-file-utils appstream)
-format_packages=(clang-format black git)
+format_packages=(clang-format black git reuse)
 
 install_missing() {
     local missing=() p
@@ -50,8 +55,9 @@ format() {
     git ls-files -z '*.py' | xargs -0 black --quiet
 }
 
-# Names each tracked C++ or Python file that is not laid out; fails if there is one. black
-# keeps a cache in the home; this one goes with the check, so the test leaves nothing there.
+# Names each tracked C++ or Python file that is not laid out, and every file whose copyright
+# and licence are not said (reuse); fails if there is one. black keeps a cache in the home;
+# this one goes with the check, so the test leaves nothing there.
 check_format() {
     local status=0
     local unformatted cache
@@ -60,6 +66,7 @@ check_format() {
     cache=$(mktemp -d)
     git ls-files -z '*.py' | XDG_CACHE_HOME=$cache xargs -0 black --check || status=1
     rm -rf "$cache"
+    reuse lint --quiet || { reuse lint; status=1; }
     return $status
 }
 
@@ -91,7 +98,7 @@ report() {
     echo "Test summary:"
     for line in "${summary[@]}"; do
         echo "  $line"
-        if [[ $line == "format:  every file laid out" ]]; then
+        if [[ $line == "format:  every file laid out and licensed" ]]; then
             passed=$((passed + 1))
         elif [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
             failing=$((failing + BASH_REMATCH[1]))
@@ -113,9 +120,9 @@ play)
 test)
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${test_packages[@]}" "${format_packages[@]}"
     if check_format; then
-        summary+=("format:  every file laid out")
+        summary+=("format:  every file laid out and licensed")
     else
-        summary+=("format:  files above are not laid out; ./dev.sh format fixes them")
+        summary+=("format:  files above are not laid out (./dev.sh format) or not licensed")
         failed=1
     fi
     # The release tree; then every test again under AddressSanitizer and

@@ -1,4 +1,9 @@
 #!/usr/bin/python3
+
+# SPDX-FileCopyrightText: 2026 the モジタン developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Measures the game against the two windows built beside it (windows.cpp) and prints the
 # figures as one markdown table. Run it on an X server and a session bus of its own, which
 # starts the accessibility bus when asked; it starts its own sound server:

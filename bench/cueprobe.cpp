@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 the モジタン developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Plays the game's cues through the game's own player when asked, and says when it asked.
 // Usage: mojitan-cueprobe SOUND_DIR. Each number read names a cue (0 key, 1 wrong, 2 win);
 // for each, one line comes back with the steady clock's reading, in nanoseconds, taken just

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 the モジタン developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The two windows the game is measured against. mojitan-floor shows the game's own idle
 // window, built by buildForm1 alone: no engine, store or sound, so what the game costs
 // beyond it is what those bring. mojitan-bare is a plain 104 x 60 window; it paints nothing

@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 the モジタン developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Where the game goes when it is installed, and the Debian package made from that:
 #   lib/mojitan/mojitan         the program, with its cues in lib/mojitan/sound/
 #   bin/mojitan                 a relative symbolic link to it, on the PATH

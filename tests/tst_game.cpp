@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 the モジタン developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The game in its real window, played as a player plays it: keys go to whatever holds the
 // focus, the window's own timer runs the game, message boxes are answered with the keyboard,
 // and the best time is read from and saved to a settings folder of the test's own. The

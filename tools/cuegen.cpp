@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 the モジタン developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes the game's three cue sounds, synthesised from scratch, as 16-bit mono PCM WAV files:
 //   key.wav    a crisp click for a correct key, 50 ms
 //   wrong.wav  a low buzz for a wrong key, 250 ms

@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 the モジタン developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Writes docs/robustness.md from the "robustness:" notes that stand right above the tests
 # that prove them, so the table can only list what a test actually tries.
 #   tools/robustness-table.sh           rewrite docs/robustness.md

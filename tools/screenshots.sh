@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 the モジタン developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Takes the README's pictures of the game under a private X server: the idle window, a game
 # right after a wrong key and with Caps Lock on in the desktop's default theme, then the idle window and the
 # window after a whole game in GNOME's dark theme (needs qt6-gtk-platformtheme).

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 the モジタン developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "settingsscorestore.h"
 
 #include <QDir>

@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 the モジタン developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # The real program on a private desktop, played as a player would: keys typed through XTest,
 # the window read through the accessibility tree, the cues recorded from the sound server. It
 # stops at the first failed assert. Run it on an X server and a session bus of its own, which
