@@ -21,7 +21,7 @@ run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 # sanitizer tree needs clang.
 test_packages=(xvfb xauth xdotool dbus-daemon at-spi2-core pulseaudio pulseaudio-utils python3
                python3-pyatspi python3-xlib clang libclang-rt-dev dpkg-dev file
-               desktop-file-utils appstream)
+               desktop-file-utils appstream lintian)
 format_packages=(clang-format black git reuse)
 
 install_missing() {
