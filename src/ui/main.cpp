@@ -74,7 +74,7 @@ void keepInputMethodsOut()
 
 int main(int argc, char *argv[])
 {
-    mojitan::chooseWindowSystem();
+    mojitan::setUpWindowSystem();
     keepInputMethodsOut();
     QApplication app(argc, argv);
     mojitan::setApplicationIdentity();

@@ -5,12 +5,16 @@
 #include "windowsystem.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QtGlobal>
 
+#include <dbus/dbus.h>
 #include <dlfcn.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <optional>
 
 namespace mojitan {
 
@@ -66,29 +70,153 @@ std::optional<bool> compositorDrawsFrames()
     return answer;
 }
 
+// The window buttons that GNOME's settings portal names, which Qt 6.8's own frame draws; empty
+// when no portal answers. A portal that is not running is not started for this: coming up, it
+// could hold the game's start back far longer than the answer is worth.
+std::optional<std::string> portalButtonLayout()
+{
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection *bus = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    if (!bus) {
+        dbus_error_free(&error);
+        return std::nullopt;
+    }
+    dbus_connection_set_exit_on_disconnect(bus, false);
+    DBusMessage *call = dbus_message_new_method_call("org.freedesktop.portal.Desktop",
+                                                     "/org/freedesktop/portal/desktop",
+                                                     "org.freedesktop.portal.Settings", "ReadOne");
+    const char *group = "org.gnome.desktop.wm.preferences";
+    const char *key = "button-layout";
+    DBusMessage *reply = nullptr;
+    if (call
+        && dbus_message_append_args(call, DBUS_TYPE_STRING, &group, DBUS_TYPE_STRING, &key,
+                                    DBUS_TYPE_INVALID)) {
+        dbus_message_set_auto_start(call, false);
+        constexpr int kPatienceMs = 200; // the portal answers from memory, in well under 1 ms
+        reply = dbus_connection_send_with_reply_and_block(bus, call, kPatienceMs, &error);
+    }
+    // The answer is a variant that holds the layout as a string.
+    std::optional<std::string> layout;
+    DBusMessageIter answer;
+    if (reply && dbus_message_iter_init(reply, &answer)
+        && dbus_message_iter_get_arg_type(&answer) == DBUS_TYPE_VARIANT) {
+        DBusMessageIter value;
+        dbus_message_iter_recurse(&answer, &value);
+        if (dbus_message_iter_get_arg_type(&value) == DBUS_TYPE_STRING) {
+            const char *text = nullptr;
+            dbus_message_iter_get_basic(&value, &text);
+            layout = text;
+        }
+    }
+    if (reply)
+        dbus_message_unref(reply);
+    if (call)
+        dbus_message_unref(call);
+    dbus_error_free(&error);
+    dbus_connection_close(bus);
+    dbus_connection_unref(bus);
+    return layout;
+}
+
+bool atLeast(const std::string &version, int major, int minor)
+{
+    int foundMajor = 0;
+    int foundMinor = 0;
+    if (std::sscanf(version.c_str(), "%d.%d", &foundMajor, &foundMinor) != 2)
+        return false;
+    return foundMajor > major || (foundMajor == major && foundMinor >= minor);
+}
+
+// XDG_CURRENT_DESKTOP is a colon-separated list, such as "ubuntu:GNOME".
+bool namesGnome(const std::string &desktops)
+{
+    std::string name;
+    for (const char c : desktops + ":") {
+        if (c != ':') {
+            name += char(std::tolower(static_cast<unsigned char>(c)));
+            continue;
+        }
+        if (name == "gnome")
+            return true;
+        name.clear();
+    }
+    return false;
+}
+
+// GNOME's button layout lists the buttons left of the colon and right of it, separated by
+// commas; "appmenu" is the window menu, which Qt's frame does not draw.
+bool closeBoxOnly(const std::string &layout)
+{
+    bool close = false;
+    std::string button;
+    for (const char c : layout + ",") {
+        if (c != ',' && c != ':') {
+            button += c;
+            continue;
+        }
+        if (button == "minimize" || button == "maximize")
+            return false;
+        close = close || button == "close";
+        button.clear();
+    }
+    return close;
+}
+
 } // namespace
 
-// Natively, Qt 6.4 frames a window itself where the compositor does not (GNOME), and its frame
-// has minimise and maximise buttons and no room for the title; through XWayland the compositor
-// frames the window as designed. So the game goes native only where the compositor draws the
-// frame (KDE, sway), which also keeps it sharp on a scaled screen, and there Qt is told not to
-// prepare a frame of its own: asking whether it could draw one loads the whole OpenGL stack,
-// some 50 MB, into this window that never draws with it. Without an X display there is no
-// choice: native, with Qt's frame.
-void chooseWindowSystem()
+// Where the compositor frames the windows (KDE, sway) the game goes native, sharp on a scaled
+// screen, and Qt is told not to prepare a frame of its own: asking whether it could draw one
+// loads the whole OpenGL stack, some 50 MB, into this window that never draws with it. Where
+// the compositor draws no frames, Qt 6.4's frame has minimise and maximise buttons and no room
+// for the title, so the game goes through XWayland, framed by the compositor as designed. Qt
+// 6.8 on GNOME draws GNOME's own frame with the buttons GNOME's settings portal names, without
+// the OpenGL stack: there, when that is the close box alone, native is the sharper of the two,
+// for XWayland stretches the window on a fractionally scaled screen. Without an X display
+// there is no choice: native, with Qt's frame.
+WindowSystem chooseWindowSystem(const WaylandDesktop &desktop)
+{
+    if (desktop.compositorDrawsFrames == true)
+        return WindowSystem::NativeUnframed;
+    const bool framedLikeGnome = desktop.compositorDrawsFrames == false
+        && atLeast(desktop.qtVersion, 6, 8) && namesGnome(desktop.currentDesktop);
+    if (framedLikeGnome) {
+        const std::optional<std::string> layout = desktop.buttonLayout();
+        if (layout && closeBoxOnly(*layout))
+            return WindowSystem::Native;
+    }
+    if (desktop.xwaylandRuns)
+        return WindowSystem::XWayland;
+    if (desktop.compositorDrawsFrames == false)
+        return WindowSystem::Native;
+    return WindowSystem::QtDecides;
+}
+
+void setUpWindowSystem()
 {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qgetenv("XDG_SESSION_TYPE") != "wayland")
         return;
-    const bool xwaylandRuns = !qEnvironmentVariableIsEmpty("DISPLAY");
-    const std::optional<bool> framed = compositorDrawsFrames();
-    if (framed == true) {
+    const WaylandDesktop desktop{
+        .compositorDrawsFrames = compositorDrawsFrames(),
+        .xwaylandRuns = !qEnvironmentVariableIsEmpty("DISPLAY"),
+        .qtVersion = qVersion(),
+        .currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toStdString(),
+        .buttonLayout = portalButtonLayout,
+    };
+    switch (chooseWindowSystem(desktop)) {
+    case WindowSystem::NativeUnframed:
         qputenv("QT_QPA_PLATFORM", "wayland");
         if (!qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
             qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
-    } else if (xwaylandRuns) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    } else if (framed == false) {
+        break;
+    case WindowSystem::Native:
         qputenv("QT_QPA_PLATFORM", "wayland");
+        break;
+    case WindowSystem::XWayland:
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        break;
+    case WindowSystem::QtDecides:
+        break;
     }
 }
 
