@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <future>
 
 namespace mojitan {
 
@@ -144,6 +145,13 @@ bool namesGnome(const std::string &desktops)
     return false;
 }
 
+// Qt 6.8 and later frame a window on GNOME as GNOME does, with the buttons its settings portal
+// names (Qt 6.4's frame has minimise and maximise buttons and no room for the title).
+bool qtFramesLikeGnome(const std::string &qtVersion, const std::string &desktops)
+{
+    return atLeast(qtVersion, 6, 8) && namesGnome(desktops);
+}
+
 // GNOME's button layout lists the buttons left of the colon and right of it, separated by
 // commas; "appmenu" is the window menu, which Qt's frame does not draw.
 bool closeBoxOnly(const std::string &layout)
@@ -178,9 +186,8 @@ WindowSystem chooseWindowSystem(const WaylandDesktop &desktop)
 {
     if (desktop.compositorDrawsFrames == true)
         return WindowSystem::NativeUnframed;
-    const bool framedLikeGnome = desktop.compositorDrawsFrames == false
-        && atLeast(desktop.qtVersion, 6, 8) && namesGnome(desktop.currentDesktop);
-    if (framedLikeGnome) {
+    if (desktop.compositorDrawsFrames == false
+        && qtFramesLikeGnome(desktop.qtVersion, desktop.currentDesktop)) {
         const std::optional<std::string> layout = desktop.buttonLayout();
         if (layout && closeBoxOnly(*layout))
             return WindowSystem::Native;
@@ -196,12 +203,19 @@ void setUpWindowSystem()
 {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qgetenv("XDG_SESSION_TYPE") != "wayland")
         return;
+    const std::string qtVersion = qVersion();
+    const std::string desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toStdString();
+    // Where the portal's answer can decide, it is asked at once, on a thread of its own, while
+    // the compositor is asked about frames: the two round trips overlap.
+    std::future<std::optional<std::string>> buttons;
+    if (qtFramesLikeGnome(qtVersion, desktops))
+        buttons = std::async(std::launch::async, portalButtonLayout);
     const WaylandDesktop desktop{
         .compositorDrawsFrames = compositorDrawsFrames(),
         .xwaylandRuns = !qEnvironmentVariableIsEmpty("DISPLAY"),
-        .qtVersion = qVersion(),
-        .currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toStdString(),
-        .buttonLayout = portalButtonLayout,
+        .qtVersion = qtVersion,
+        .currentDesktop = desktops,
+        .buttonLayout = [&buttons] { return buttons.valid() ? buttons.get() : std::nullopt; },
     };
     switch (chooseWindowSystem(desktop)) {
     case WindowSystem::NativeUnframed:
