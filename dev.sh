@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
 # Debian packages, by name.
-build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpulse-dev libsndfile1-dev libdbus-1-dev)
+build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpulse-dev libsndfile1-dev libsystemd-dev)
 run_packages=(qt6-qpa-plugins qt6-translations-l10n fonts-ipafont-gothic)
 # The tests play the real game on a private X server (xvfb-run needs xauth; xdotool types),
 # session bus and sound server; the package tests need dpkg-shlibdeps, which needs `file`; the

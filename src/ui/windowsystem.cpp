@@ -8,8 +8,8 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <dbus/dbus.h>
 #include <dlfcn.h>
+#include <systemd/sd-bus.h>
 
 #include <cctype>
 #include <cstdint>
@@ -72,52 +72,39 @@ std::optional<bool> compositorDrawsFrames()
 }
 
 // The window buttons that GNOME's settings portal names, which Qt 6.8's own frame draws; empty
-// when no portal answers. A portal that is not running is not started for this: coming up, it
-// could hold the game's start back far longer than the answer is worth.
+// when no portal answers. GNOME's own portal is asked straight: going through the portal's
+// front first costs a millisecond more, spent looking up who is asking. A portal that is not
+// running is not started for this: coming up, it would hold the game's start back far longer
+// than the answer is worth.
 std::optional<std::string> portalButtonLayout()
 {
-    DBusError error;
-    dbus_error_init(&error);
-    DBusConnection *bus = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
-    if (!bus) {
-        dbus_error_free(&error);
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0)
         return std::nullopt;
-    }
-    dbus_connection_set_exit_on_disconnect(bus, false);
-    DBusMessage *call = dbus_message_new_method_call("org.freedesktop.portal.Desktop",
-                                                     "/org/freedesktop/portal/desktop",
-                                                     "org.freedesktop.portal.Settings", "ReadOne");
-    const char *group = "org.gnome.desktop.wm.preferences";
-    const char *key = "button-layout";
-    DBusMessage *reply = nullptr;
-    if (call
-        && dbus_message_append_args(call, DBUS_TYPE_STRING, &group, DBUS_TYPE_STRING, &key,
-                                    DBUS_TYPE_INVALID)) {
-        dbus_message_set_auto_start(call, false);
-        constexpr int kPatienceMs = 200; // the portal answers from memory, in well under 1 ms
-        reply = dbus_connection_send_with_reply_and_block(bus, call, kPatienceMs, &error);
-    }
-    // The answer is a variant that holds the layout as a string.
-    std::optional<std::string> layout;
-    DBusMessageIter answer;
-    if (reply && dbus_message_iter_init(reply, &answer)
-        && dbus_message_iter_get_arg_type(&answer) == DBUS_TYPE_VARIANT) {
-        DBusMessageIter value;
-        dbus_message_iter_recurse(&answer, &value);
-        if (dbus_message_iter_get_arg_type(&value) == DBUS_TYPE_STRING) {
-            const char *text = nullptr;
-            dbus_message_iter_get_basic(&value, &text);
-            layout = text;
-        }
-    }
-    if (reply)
-        dbus_message_unref(reply);
-    if (call)
-        dbus_message_unref(call);
-    dbus_error_free(&error);
-    dbus_connection_close(bus);
-    dbus_connection_unref(bus);
-    return layout;
+    sd_bus_message *call = nullptr;
+    sd_bus_message *reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const char *layout = nullptr;
+    constexpr std::uint64_t kPatienceUs = 200'000; // the portal answers from memory, at once
+    const bool answered =
+        sd_bus_message_new_method_call(bus, &call, "org.freedesktop.impl.portal.desktop.gnome",
+                                       "/org/freedesktop/portal/desktop",
+                                       "org.freedesktop.impl.portal.Settings", "Read")
+            >= 0
+        && sd_bus_message_append(call, "ss", "org.gnome.desktop.wm.preferences", "button-layout")
+            >= 0
+        && sd_bus_message_set_auto_start(call, 0) >= 0
+        && sd_bus_call(bus, call, kPatienceUs, &error, &reply) >= 0
+        && sd_bus_message_enter_container(reply, SD_BUS_TYPE_VARIANT, "s") > 0
+        && sd_bus_message_read(reply, "s", &layout) > 0;
+    std::optional<std::string> buttons;
+    if (answered)
+        buttons = layout;
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
+    return buttons;
 }
 
 bool atLeast(const std::string &version, int major, int minor)
