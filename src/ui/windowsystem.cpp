@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <future>
 
 namespace mojitan {
 
@@ -71,41 +70,65 @@ std::optional<bool> compositorDrawsFrames()
     return answer;
 }
 
-// The window buttons that GNOME's settings portal names, which Qt 6.8's own frame draws; empty
-// when no portal answers. GNOME's own portal is asked straight: going through the portal's
-// front first costs a millisecond more, spent looking up who is asking. A portal that is not
-// running is not started for this: coming up, it would hold the game's start back far longer
-// than the answer is worth.
-std::optional<std::string> portalButtonLayout()
-{
-    sd_bus *bus = nullptr;
-    if (sd_bus_open_user(&bus) < 0)
-        return std::nullopt;
-    sd_bus_message *call = nullptr;
-    sd_bus_message *reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    const char *layout = nullptr;
-    constexpr std::uint64_t kPatienceUs = 200'000; // the portal answers from memory, at once
-    const bool answered =
-        sd_bus_message_new_method_call(bus, &call, "org.freedesktop.impl.portal.desktop.gnome",
-                                       "/org/freedesktop/portal/desktop",
-                                       "org.freedesktop.impl.portal.Settings", "Read")
-            >= 0
-        && sd_bus_message_append(call, "ss", "org.gnome.desktop.wm.preferences", "button-layout")
-            >= 0
-        && sd_bus_message_set_auto_start(call, 0) >= 0
-        && sd_bus_call(bus, call, kPatienceUs, &error, &reply) >= 0
-        && sd_bus_message_enter_container(reply, SD_BUS_TYPE_VARIANT, "s") > 0
-        && sd_bus_message_read(reply, "s", &layout) > 0;
-    std::optional<std::string> buttons;
-    if (answered)
-        buttons = layout;
-    sd_bus_message_unref(reply);
-    sd_bus_message_unref(call);
-    sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
-    return buttons;
-}
+// A question to GNOME's settings portal: which window buttons Qt 6.8's own frame would draw. It
+// is sent when made and its answer read when needed, so that the wait overlaps the compositor's
+// round trip. GNOME's own portal is asked straight: the portal's front spends a millisecond on
+// a first question, looking up who asks. A portal that is not running is not started for it:
+// coming up, it would hold the game's start back far longer than the answer is worth.
+class PortalButtons {
+public:
+    PortalButtons()
+    {
+        constexpr std::uint64_t kPatienceUs = 200'000; // the portal answers from memory, at once
+        sd_bus_message *call = nullptr;
+        m_sent = sd_bus_open_user(&m_bus) >= 0
+            && sd_bus_message_new_method_call(m_bus, &call,
+                                              "org.freedesktop.impl.portal.desktop.gnome",
+                                              "/org/freedesktop/portal/desktop",
+                                              "org.freedesktop.impl.portal.Settings", "Read")
+                >= 0
+            && sd_bus_message_append(call, "ss", "org.gnome.desktop.wm.preferences",
+                                     "button-layout")
+                >= 0
+            && sd_bus_message_set_auto_start(call, 0) >= 0
+            && sd_bus_call_async(m_bus, nullptr, call, &PortalButtons::take, this, kPatienceUs)
+                >= 0;
+        sd_bus_message_unref(call);
+    }
+    ~PortalButtons() { sd_bus_flush_close_unref(m_bus); }
+    PortalButtons(const PortalButtons &) = delete;
+    PortalButtons &operator=(const PortalButtons &) = delete;
+
+    // The buttons, such as "appmenu:close"; empty when the portal does not answer in time.
+    std::optional<std::string> answer()
+    {
+        while (m_sent && !m_answered) {
+            const int handled = sd_bus_process(m_bus, nullptr);
+            if (handled < 0 || (handled == 0 && sd_bus_wait(m_bus, UINT64_MAX) < 0))
+                break;
+        }
+        return m_buttons;
+    }
+
+private:
+    // Also called with the error that the bus makes up when the patience runs out.
+    static int take(sd_bus_message *reply, void *question, sd_bus_error *)
+    {
+        auto *self = static_cast<PortalButtons *>(question);
+        const char *layout = nullptr;
+        if (!sd_bus_message_is_method_error(reply, nullptr)
+            && sd_bus_message_enter_container(reply, SD_BUS_TYPE_VARIANT, "s") > 0
+            && sd_bus_message_read(reply, "s", &layout) > 0)
+            self->m_buttons = layout;
+        self->m_answered = true;
+        return 0;
+    }
+
+    sd_bus *m_bus = nullptr;
+    bool m_sent = false;
+    bool m_answered = false;
+    std::optional<std::string> m_buttons;
+};
 
 bool atLeast(const std::string &version, int major, int minor)
 {
@@ -192,17 +215,17 @@ void setUpWindowSystem()
         return;
     const std::string qtVersion = qVersion();
     const std::string desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toStdString();
-    // Where the portal's answer can decide, it is asked at once, on a thread of its own, while
-    // the compositor is asked about frames: the two round trips overlap.
-    std::future<std::optional<std::string>> buttons;
+    // Where the portal's answer can decide, it is asked at once, and the compositor asked about
+    // frames while the portal answers.
+    std::optional<PortalButtons> portal;
     if (qtFramesLikeGnome(qtVersion, desktops))
-        buttons = std::async(std::launch::async, portalButtonLayout);
+        portal.emplace();
     const WaylandDesktop desktop{
         .compositorDrawsFrames = compositorDrawsFrames(),
         .xwaylandRuns = !qEnvironmentVariableIsEmpty("DISPLAY"),
         .qtVersion = qtVersion,
         .currentDesktop = desktops,
-        .buttonLayout = [&buttons] { return buttons.valid() ? buttons.get() : std::nullopt; },
+        .buttonLayout = [&portal] { return portal ? portal->answer() : std::nullopt; },
     };
     switch (chooseWindowSystem(desktop)) {
     case WindowSystem::NativeUnframed:
