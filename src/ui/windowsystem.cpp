@@ -91,8 +91,9 @@ public:
                                      "button-layout")
                 >= 0
             && sd_bus_message_set_auto_start(call, 0) >= 0
-            && sd_bus_call_async(m_bus, nullptr, call, &PortalButtons::take, this, kPatienceUs)
-                >= 0;
+            && sd_bus_call_async(m_bus, nullptr, call, &PortalButtons::take, this, kPatienceUs) >= 0
+            // Out now, past the bus's greeting, so that the portal works while we do.
+            && sd_bus_flush(m_bus) >= 0;
         sd_bus_message_unref(call);
     }
     ~PortalButtons() { sd_bus_flush_close_unref(m_bus); }
