@@ -5,15 +5,16 @@
 #include "windowsystem.h"
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QString>
+#include <QStringList>
+#include <QVersionNumber>
 #include <QtGlobal>
 
 #include <dlfcn.h>
 #include <systemd/sd-bus.h>
 
-#include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 namespace mojitan {
@@ -131,55 +132,23 @@ private:
     std::optional<std::string> m_buttons;
 };
 
-bool atLeast(const std::string &version, int major, int minor)
-{
-    int foundMajor = 0;
-    int foundMinor = 0;
-    if (std::sscanf(version.c_str(), "%d.%d", &foundMajor, &foundMinor) != 2)
-        return false;
-    return foundMajor > major || (foundMajor == major && foundMinor >= minor);
-}
-
-// XDG_CURRENT_DESKTOP is a colon-separated list, such as "ubuntu:GNOME".
-bool namesGnome(const std::string &desktops)
-{
-    std::string name;
-    for (const char c : desktops + ":") {
-        if (c != ':') {
-            name += char(std::tolower(static_cast<unsigned char>(c)));
-            continue;
-        }
-        if (name == "gnome")
-            return true;
-        name.clear();
-    }
-    return false;
-}
-
 // Qt 6.8 and later frame a window on GNOME as GNOME does, with the buttons its settings portal
 // names (Qt 6.4's frame has minimise and maximise buttons and no room for the title).
+// XDG_CURRENT_DESKTOP is a colon-separated list, such as "ubuntu:GNOME".
 bool qtFramesLikeGnome(const std::string &qtVersion, const std::string &desktops)
 {
-    return atLeast(qtVersion, 6, 8) && namesGnome(desktops);
+    return QVersionNumber::fromString(QString::fromStdString(qtVersion)) >= QVersionNumber(6, 8)
+        && QString::fromStdString(desktops).split(u':').contains(u"GNOME", Qt::CaseInsensitive);
 }
 
 // GNOME's button layout lists the buttons left of the colon and right of it, separated by
 // commas; "appmenu" is the window menu, which Qt's frame does not draw.
 bool closeBoxOnly(const std::string &layout)
 {
-    bool close = false;
-    std::string button;
-    for (const char c : layout + ",") {
-        if (c != ',' && c != ':') {
-            button += c;
-            continue;
-        }
-        if (button == "minimize" || button == "maximize")
-            return false;
-        close = close || button == "close";
-        button.clear();
-    }
-    return close;
+    const QStringList buttons =
+        QString::fromStdString(layout).split(QRegularExpression(QStringLiteral("[:,]")));
+    return buttons.contains(u"close") && !buttons.contains(u"minimize")
+        && !buttons.contains(u"maximize");
 }
 
 } // namespace
