@@ -39,7 +39,7 @@ private slots:
         QCOMPARE(unframed("6.8.2", "GNOME", "appmenu:minimize,maximize,close"), XWayland);
         QCOMPARE(unframed("6.8.2", "GNOME", std::nullopt), XWayland);
         // weston: no portal of GNOME's, and a frame that is not GNOME's.
-        QCOMPARE(unframed("6.8.2", "", closeBox), XWayland);
+        QCOMPARE(unframed("6.8.2", "weston", closeBox), XWayland);
     }
 };
 
