@@ -3,7 +3,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // How the window reaches the screen on a Wayland desktop, from what the program sees as it
-// starts: the Qt it runs on, the desktop, and the window buttons the settings portal names.
+// starts: the desktop, Qt's plugins, and the window buttons the settings portal names.
 #include "windowsystem.h"
 
 #include <QtTest>
@@ -11,14 +11,16 @@
 using namespace mojitan;
 using enum WindowSystem;
 
+enum Plugin { Adwaita, NoAdwaita };
+
 // A compositor that draws no frames, with XWayland running.
-WindowSystem unframed(const char *qt, const char *desktop, std::optional<std::string> buttons)
+WindowSystem unframed(Plugin frame, const char *desktop, std::optional<std::string> buttons)
 {
     return chooseWindowSystem({
         .compositorDrawsFrames = false,
         .xwaylandRuns = true,
-        .qtVersion = qt,
         .currentDesktop = desktop,
+        .qtHasAdwaitaFrame = frame == Adwaita,
         .buttonLayout = [buttons] { return buttons; },
     });
 }
@@ -32,14 +34,18 @@ private slots:
         const std::string closeBox = "appmenu:close";
         // Where the compositor frames the window (KDE, sway), nothing else is asked.
         QCOMPARE(chooseWindowSystem({.compositorDrawsFrames = true}), NativeUnframed);
-        // GNOME: Qt 6.8 and later frame the window as GNOME does, with the portal's buttons.
-        QCOMPARE(unframed("6.4.2", "GNOME", closeBox), XWayland);
-        QCOMPARE(unframed("6.8.2", "GNOME", closeBox), Native);
-        QCOMPARE(unframed("6.10.0", "ubuntu:GNOME", closeBox), Native);
-        QCOMPARE(unframed("6.8.2", "GNOME", "appmenu:minimize,maximize,close"), XWayland);
-        QCOMPARE(unframed("6.8.2", "GNOME", std::nullopt), XWayland);
+        // Without Qt's Wayland plugin, XWayland is the one way to the screen.
+        const WaylandDesktop withoutPlugin{
+            .qtHasWaylandPlugin = false, .compositorDrawsFrames = true, .xwaylandRuns = true};
+        QCOMPARE(chooseWindowSystem(withoutPlugin), XWayland);
+        // GNOME: Qt's Adwaita plugin frames the window as GNOME does, with the portal's buttons.
+        QCOMPARE(unframed(Adwaita, "GNOME", closeBox), Native);
+        QCOMPARE(unframed(Adwaita, "ubuntu:GNOME", closeBox), Native);
+        QCOMPARE(unframed(NoAdwaita, "GNOME", closeBox), XWayland);
+        QCOMPARE(unframed(Adwaita, "GNOME", "appmenu:minimize,maximize,close"), XWayland);
+        QCOMPARE(unframed(Adwaita, "GNOME", std::nullopt), XWayland);
         // weston: no portal of GNOME's, and a frame that is not GNOME's.
-        QCOMPARE(unframed("6.8.2", "weston", closeBox), XWayland);
+        QCOMPARE(unframed(Adwaita, "weston", closeBox), XWayland);
     }
 };
 
