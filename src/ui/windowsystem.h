@@ -23,7 +23,7 @@ struct WaylandDesktop {
     bool qtHasWaylandPlugin = true;
     std::optional<bool> compositorDrawsFrames{}; // empty when the compositor can't be reached
     bool xwaylandRuns = false;
-    std::string currentDesktop{}; // XDG_CURRENT_DESKTOP, such as "ubuntu:GNOME"
+    std::string currentDesktop{};   // XDG_CURRENT_DESKTOP, such as "ubuntu:GNOME"
     bool qtHasAdwaitaFrame = false; // Qt's plugin that frames a window as GNOME does
     // The window buttons the desktop's settings portal names, such as "appmenu:close"; empty
     // when no portal answers. Asked only where the answer decides: it is a round trip.

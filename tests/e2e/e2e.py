@@ -7,18 +7,22 @@
 # stops at the first failed assert. Run it on an X server and a session bus of its own, which
 # starts the accessibility bus when asked:
 #   xvfb-run -a dbus-run-session /usr/bin/python3 e2e.py <the mojitan program>
-import atexit, inspect, os, pathlib, re, shutil, subprocess, sys, tempfile, time
+# or on a headless sway that it starts, with the folder of Qt's platform plugins, as a user
+# (sway refuses root) with a session bus of their own:
+#   dbus-run-session /usr/bin/python3 e2e.py --sway <Qt's platforms folder> <the program>
+import atexit, inspect, json, os, pathlib, re, shutil, subprocess, sys, tempfile, time
 
 import pyatspi
 
-PROGRAM = sys.argv[1]
+PROGRAM = sys.argv[-1]
+SWAY = sys.argv[1] == "--sway"
 HOME = tempfile.TemporaryDirectory()  # for the desktop's files, settings and sockets
 os.environ.update(
     HOME=HOME.name,
     XDG_RUNTIME_DIR=HOME.name,
     XDG_CACHE_HOME=HOME.name,
     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-    XDG_SESSION_TYPE="wayland",  # with no compositor to reach: the game must pick X
+    XDG_SESSION_TYPE="wayland",  # on X, with no compositor to reach: the game must pick X
     QT_IM_MODULE="ibus",  # as GNOME sets it: the game must still talk to no input method
 )
 # What the session bus starts on demand (the accessibility bus, the settings service) lives
@@ -47,8 +51,12 @@ def stop_sound():
 
 # Every window opens at the top left. Without a window manager the keyboard goes to the window
 # under the pointer, unless a message box takes it.
+# On sway the keyboard goes to the window that came last.
 def press(key):
-    subprocess.run(f"xdotool mousemove 50 30 key {key}".split())
+    if SWAY:
+        subprocess.run(["wtype", "-k", key])
+    else:
+        subprocess.run(f"xdotool mousemove 50 30 key {key}".split())
 
 
 # Polls for ten seconds at least until `probe` gives a true value, and returns it. If none
@@ -60,6 +68,8 @@ def until(probe):
             value = probe()
             if value:
                 return value
+        except ChildProcessError:
+            raise
         except Exception as seen:  # not there yet, or just gone
             error = seen
         time.sleep(0.02)
@@ -82,16 +92,22 @@ def heard(action):
 class Game:
     typed = ""  # the letters typed so far
 
-    def __init__(self, program=PROGRAM, **environment):
+    def __init__(self, command=[PROGRAM], **environment):
         self.config = environment.setdefault("XDG_CONFIG_HOME", tempfile.mkdtemp())
         self.process = subprocess.Popen(
-            [program], stderr=subprocess.PIPE, text=True, env=os.environ | environment
+            command, stderr=subprocess.PIPE, text=True, env=os.environ | environment
         )
-        apps = pyatspi.Registry.getDesktop(0)
-        self.app = until(
-            lambda: next(app for app in apps if app and app.get_process_id() == self.process.pid)
-        )
+        self.app = until(self.accessible)
         self.window = until(lambda: self.app[0])  # the game's own, with its controls
+
+    # The game's entry in the accessibility tree; a game that is gone is gone for good.
+    def accessible(self):
+        if self.process.poll() is not None:
+            raise ChildProcessError(
+                f"the game ended ({self.process.returncode}): {self.complaints()}"
+            )
+        apps = pyatspi.Registry.getDesktop(0)
+        return next(app for app in apps if app and app.get_process_id() == self.process.pid)
 
     # Ends the run if it still goes on; returns what standard error complained of, a line each,
     # sorted: <this> of the game's own "mojitan: <this>: <reason>" or "mojitan: <this> (<reason>)",
@@ -164,7 +180,7 @@ def a_game_with_nothing_to_lean_on():
     folder = tempfile.mkdtemp()
     started = time.monotonic()
     program = shutil.copy(PROGRAM, folder)
-    game = Game(program, XDG_CONFIG_HOME="/dev/null", PULSE_SERVER="unix:/nonexistent")
+    game = Game([program], XDG_CONFIG_HOME="/dev/null", PULSE_SERVER="unix:/nonexistent")
     assert time.monotonic() - started < 3
     press("Return")
     game.play_letters(26)
@@ -176,7 +192,59 @@ def a_game_with_nothing_to_lean_on():
     assert game.complaints() == sorted(cue_files + [cannot_save, "no sound"])
 
 
-start_sound()
-atexit.register(stop_sound)
-a_game_a_record_and_clearing_it()
-a_game_with_nothing_to_lean_on()
+# Starts a headless sway, XWayland included, and tells every program started after it what
+# sway tells its own: where the compositor, the X server and sway's socket are.
+def start_sway():
+    config = pathlib.Path(HOME.name, "sway.conf")
+    config.write_text(f"exec env > {HOME.name}/sway.env\n")
+    headless = dict(WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
+    sway = subprocess.Popen(["sway", "-c", config], env=os.environ | headless)
+    atexit.register(sway.terminate)
+    told = lambda: pathlib.Path(HOME.name, "sway.env").read_text().splitlines()
+    until(lambda: "SWAYSOCK" in "".join(told()))
+    names = ("WAYLAND_DISPLAY=", "DISPLAY=", "SWAYSOCK=")
+    os.environ.update(line.split("=", 1) for line in told() if line.startswith(names))
+    # The seat's keyboard for as long as the test runs: the first key of a keyboard that comes
+    # and goes with each key can be lost.
+    atexit.register(subprocess.Popen(["wtype", "-s", "600000", ""]).terminate)
+
+
+# How the window of the process came to sway: "xdg_shell" (native) or "xwayland". Sway lists a
+# window once it has shown its first frame.
+def shell(pid):
+    nodes = [json.loads(subprocess.run(["swaymsg", "-t", "get_tree"], capture_output=True).stdout)]
+    while nodes:
+        node = nodes.pop()
+        if node.get("pid") == pid:
+            return node["shell"]
+        nodes += node["nodes"] + node["floating_nodes"]
+
+
+# robustness: Qt's Wayland platform plugin missing on a Wayland desktop | starts through XWayland,
+# no word from Qt | the game
+def a_key_on_sway(platforms):
+    start_sway()
+    # The second time, Qt's platforms folder holds the X11 plugin alone, as on a machine
+    # without Qt's Wayland plugins.
+    hide_wayland = f"""mkdir "$TMPDIR/x11" && cp {platforms}/libqxcb.so "$TMPDIR/x11" &&
+        mount --bind "$TMPDIR/x11" {platforms} && exec unshare --map-user={os.getuid()} "$0" """
+    for expected, command in ("xdg_shell", []), (
+        "xwayland",
+        ["unshare", "-rm", "sh", "-c", hide_wayland],
+    ):
+        game = Game(command + [PROGRAM])
+        assert until(lambda: shell(game.process.pid)) == expected, expected
+        press("Return")
+        press(until(game.shown_letter))
+        until(lambda: "正：1" in text(game.window))
+        complaints = game.complaints()
+        assert complaints == ["no sound"], complaints
+
+
+if SWAY:
+    a_key_on_sway(sys.argv[2])
+else:
+    start_sound()
+    atexit.register(stop_sound)
+    a_game_a_record_and_clearing_it()
+    a_game_with_nothing_to_lean_on()
