@@ -269,8 +269,8 @@ def a_key_on_sway(platforms):
         press("Return")
         press(until(game.shown_letter))
         until(lambda: "正：1" in text(game.window))
-        complaints = game.complaints()
-        assert complaints == ["no sound"], complaints
+        complaints = game.complaints()  # "no sound" comes once the sound thread has tried
+        assert complaints in ([], ["no sound"]), complaints
 
 
 if SWAY:
