@@ -114,13 +114,17 @@ bool onGnome(const std::string &desktops)
 
 // Whether Qt has a plugin of this kind (a folder of its plugins) that answers to this key.
 // Qt's Wayland platform plugin and its Adwaita frame, which came with Qt 6.8, are in packages
-// of their own that a machine may lack.
+// of their own that a machine may lack. Qt names each plugin after its key, so only the files
+// whose names hold the key are read: reading every plugin would cost a millisecond.
 bool qtHasPlugin(const QString &kind, const QString &key)
 {
     for (const QString &plugins : QCoreApplication::libraryPaths()) {
         QDirIterator files(plugins + u'/' + kind, QDir::Files);
         while (files.hasNext()) {
-            const QJsonObject plugin = QPluginLoader(files.next()).metaData();
+            const QString file = files.next();
+            if (!files.fileName().contains(key))
+                continue;
+            const QJsonObject plugin = QPluginLoader(file).metaData();
             if (plugin[u"MetaData"][u"Keys"].toArray().contains(key))
                 return true;
         }
