@@ -2,50 +2,26 @@
 #
 # SPDX-License-Identifier: GPL-3.0-or-later
 
-# The real program on a private desktop, played as a player would: keys typed through XTest,
-# the window read through the accessibility tree, the cues recorded from the sound server. It
-# stops at the first failed assert. Run it on a session bus of its own, which starts the
-# accessibility bus when asked; it starts its own X server:
-#   dbus-run-session /usr/bin/python3 e2e.py <the mojitan program>
-# or on a headless sway that it starts, as a user (sway refuses root), on a session bus of their
-# own, with a library that hides Qt's Wayland plugins from a program that preloads it:
-#   dbus-run-session /usr/bin/python3 e2e.py --sway <that library> <the mojitan program>
+# The real program on a private Wayland desktop, played as a player would: a headless sway with
+# XWayland, keys typed through a virtual keyboard, the window read through the accessibility
+# tree, the cues recorded from the sound server. It stops at the first failed assert. Run it as
+# a user (sway refuses root) on a session bus of their own, which starts the accessibility bus
+# when asked, with a library that hides Qt's Wayland plugins from a program that preloads it:
+#   dbus-run-session /usr/bin/python3 e2e.py <that library> <the mojitan program>
 import atexit, inspect, json, os, pathlib, re, shutil, subprocess, sys, tempfile, time
 
 import pyatspi
 
-PROGRAM = sys.argv[-1]
-SWAY = sys.argv[1] == "--sway"
+WITHOUT_WAYLAND, PROGRAM = sys.argv[1:]
 HOME = tempfile.TemporaryDirectory()  # for the desktop's files, settings and sockets
 os.environ.update(
     HOME=HOME.name,
     XDG_RUNTIME_DIR=HOME.name,
     XDG_CACHE_HOME=HOME.name,
     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-    XDG_SESSION_TYPE="wayland",  # on X, with no compositor to reach: the game must pick X
+    XDG_SESSION_TYPE="wayland",
     QT_IM_MODULE="ibus",  # as GNOME sets it: the game must still talk to no input method
 )
-
-
-# An X server of the test's own. It takes the first display number it can bind, rather than
-# one that looks free in this /tmp: a run in a chroot has a /tmp of its own, but shares the
-# servers' sockets. Without -noreset it starts afresh whenever its last client leaves, and
-# drops a game that connects at that moment.
-def start_x():
-    read, write = os.pipe()
-    screen = "Xvfb -displayfd {} -noreset -nolisten tcp -screen 0 1280x1024x24"
-    server = subprocess.Popen(screen.format(write).split(), pass_fds=[write])
-    os.close(write)
-    with open(read) as told:
-        os.environ["DISPLAY"] = ":" + told.readline().strip()
-    atexit.register(server.terminate)
-
-
-if not SWAY:
-    start_x()
-# What the session bus starts on demand (the accessibility bus, the settings service) lives
-# in this home too.
-subprocess.run(["dbus-update-activation-environment", "--all"])
 RECORDING = pathlib.Path(HOME.name, "sound")  # what the sound server plays: 44100 bytes a second
 
 
@@ -67,14 +43,9 @@ def stop_sound():
     subprocess.run("pactl exit".split())
 
 
-# Every window opens at the top left. Without a window manager the keyboard goes to the window
-# under the pointer, unless a message box takes it.
-# On sway the keyboard goes to the window that came last.
+# The keyboard goes to the window that came last.
 def press(key):
-    if SWAY:
-        subprocess.run(["wtype", "-k", key])
-    else:
-        subprocess.run(f"xdotool mousemove 50 30 key {key}".split())
+    subprocess.run(["wtype", "-k", key])
 
 
 # Polls for ten seconds at least until `probe` gives a true value, and returns it. If none
@@ -99,23 +70,17 @@ def text(node):
     return node.name + "".join(text(child) for child in node)
 
 
-# Does `action`, then waits for a sound that lasts `seconds` at least, without a break of a
-# hundredth of a second: a longer one than the tail of a sound before can be. Silence is 128 in
-# the recording's unsigned bytes.
+# Does `action`, then waits until sound has been heard for `seconds` in all: longer than the
+# tail of a sound before can be. Silence is 128 in the recording's unsigned bytes.
 def heard(action, seconds=0.01):
     start = RECORDING.stat().st_size
     action()
 
-    def sound_long_enough():
+    def hundredths_loud():  # of a second: 441 samples
         recorded = RECORDING.read_bytes()[start:]
-        hundredths = [recorded[i : i + 441] for i in range(0, len(recorded), 441)]
-        lasted = 0
-        for hundredth in hundredths:
-            lasted = lasted + 1 if max(abs(sample - 128) for sample in hundredth) > 2 else 0
-            if lasted >= seconds * 100:
-                return True
+        return sum(max(recorded[i : i + 441]) > 130 for i in range(0, len(recorded), 441))
 
-    return until(sound_long_enough)
+    return until(lambda: hundredths_loud() >= seconds * 100)
 
 
 # One run of the program, with a settings folder of its own unless given one (XDG_CONFIG_HOME).
@@ -149,6 +114,18 @@ class Game:
             for line in self.process.stderr
         )
 
+    # How the window came to sway: "xdg_shell" (native) or "xwayland". Sway lists a window once
+    # it has shown its first frame.
+    def shell(self):
+        nodes = [
+            json.loads(subprocess.run("swaymsg -t get_tree".split(), capture_output=True).stdout)
+        ]
+        while nodes:
+            node = nodes.pop()
+            if node.get("pid") == self.process.pid:
+                return node["shell"]
+            nodes += node["nodes"] + node["floating_nodes"]
+
     def shown_letter(self):
         return self.window[0].name
 
@@ -171,6 +148,7 @@ class Game:
 # with at most one line on standard error; sound again once the server is back | the game
 def a_game_a_record_and_clearing_it():
     game = Game()
+    assert until(game.shell) == "xdg_shell"
     press("Return")
     until(game.shown_letter)
     assert heard(lambda: press("1"))  # a wrong key
@@ -208,12 +186,18 @@ def a_game_a_record_and_clearing_it():
 # standard error | the game
 # robustness: a settings folder that cannot be made | shows and counts the record; one line on
 # standard error | the record, in memory
+# robustness: Qt's Wayland platform plugin missing on a Wayland desktop | starts through XWayland,
+# no word from Qt | the game
 def a_game_with_nothing_to_lean_on():
     folder = tempfile.mkdtemp()
     started = time.monotonic()
     program = shutil.copy(PROGRAM, folder)
-    game = Game(program, XDG_CONFIG_HOME="/dev/null", PULSE_SERVER="unix:/nonexistent")
+    nothing = dict(
+        XDG_CONFIG_HOME="/dev/null", PULSE_SERVER="unix:/nonexistent", LD_PRELOAD=WITHOUT_WAYLAND
+    )
+    game = Game(program, **nothing)
     assert time.monotonic() - started < 3
+    assert until(game.shell) == "xwayland"
     press("Return")
     game.play_letters(26)
     ms = re.findall(r"\d+", game.message_box())[1]
@@ -221,56 +205,27 @@ def a_game_with_nothing_to_lean_on():
     until(lambda: f"{ms}ms" in text(game.window))  # shown once the game has tried to save it
     cue_files = [f"cannot play {folder}/sound/{cue}.wav" for cue in "key win wrong".split()]
     cannot_save = "cannot save the best time in /dev/null/モジタン/モジタン.conf"
-    assert game.complaints() == sorted(cue_files + [cannot_save, "no sound"])
+    complaints = game.complaints()
+    assert complaints == sorted(cue_files + [cannot_save, "no sound"]), complaints
 
 
 # Starts a headless sway, XWayland included, and tells every program started after it what
 # sway tells its own: where the compositor, the X server and sway's socket are.
 def start_sway():
+    told = pathlib.Path(HOME.name, "sway.env")
     config = pathlib.Path(HOME.name, "sway.conf")
-    config.write_text(f"exec env > {HOME.name}/sway.env\n")
+    config.write_text(f"exec printenv WAYLAND_DISPLAY DISPLAY SWAYSOCK > {told}\n")
     headless = dict(WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
-    sway = subprocess.Popen(["sway", "-c", config], env=os.environ | headless)
-    atexit.register(sway.terminate)
-    told = lambda: pathlib.Path(HOME.name, "sway.env").read_text().splitlines()
-    until(lambda: "SWAYSOCK" in "".join(told()))
-    names = ("WAYLAND_DISPLAY=", "DISPLAY=", "SWAYSOCK=")
-    os.environ.update(line.split("=", 1) for line in told() if line.startswith(names))
+    atexit.register(subprocess.Popen(["sway", "-c", config], env=os.environ | headless).terminate)
+    until(lambda: len(told.read_text().split()) == 3)
+    os.environ.update(zip(["WAYLAND_DISPLAY", "DISPLAY", "SWAYSOCK"], told.read_text().split()))
     # The seat's keyboard for as long as the test runs: the first key of a keyboard that comes
     # and goes with each key can be lost.
     atexit.register(subprocess.Popen(["wtype", "-s", "600000", ""]).terminate)
 
 
-# How the window of the process came to sway: "xdg_shell" (native) or "xwayland". Sway lists a
-# window once it has shown its first frame.
-def shell(pid):
-    nodes = [json.loads(subprocess.run(["swaymsg", "-t", "get_tree"], capture_output=True).stdout)]
-    while nodes:
-        node = nodes.pop()
-        if node.get("pid") == pid:
-            return node["shell"]
-        nodes += node["nodes"] + node["floating_nodes"]
-
-
-# robustness: Qt's Wayland platform plugin missing on a Wayland desktop | starts through XWayland,
-# no word from Qt | the game
-def a_key_on_sway(without_wayland):
-    start_sway()
-    # Then as on a machine without Qt's Wayland plugins: the library gives Qt settings to match.
-    for expected, preloaded in ("xdg_shell", ""), ("xwayland", without_wayland):
-        game = Game(LD_PRELOAD=preloaded)
-        assert until(lambda: shell(game.process.pid)) == expected, expected
-        press("Return")
-        press(until(game.shown_letter))
-        until(lambda: "正：1" in text(game.window))
-        complaints = game.complaints()  # "no sound" comes once the sound thread has tried
-        assert complaints in ([], ["no sound"]), complaints
-
-
-if SWAY:
-    a_key_on_sway(sys.argv[2])
-else:
-    start_sound()
-    atexit.register(stop_sound)
-    a_game_a_record_and_clearing_it()
-    a_game_with_nothing_to_lean_on()
+start_sway()
+start_sound()
+atexit.register(stop_sound)
+a_game_a_record_and_clearing_it()
+a_game_with_nothing_to_lean_on()
