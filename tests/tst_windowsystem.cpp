@@ -34,10 +34,6 @@ private slots:
         const std::string closeBox = "appmenu:close";
         // Where the compositor frames the window (KDE, sway), nothing else is asked.
         QCOMPARE(chooseWindowSystem({.compositorDrawsFrames = true}), NativeUnframed);
-        // Without Qt's Wayland plugin, XWayland is the one way to the screen.
-        const WaylandDesktop withoutPlugin{
-            .qtHasWaylandPlugin = false, .compositorDrawsFrames = true, .xwaylandRuns = true};
-        QCOMPARE(chooseWindowSystem(withoutPlugin), XWayland);
         // GNOME: Qt's Adwaita plugin frames the window as GNOME does, with the portal's buttons.
         QCOMPARE(unframed(Adwaita, "GNOME", closeBox), Native);
         QCOMPARE(unframed(Adwaita, "ubuntu:GNOME", closeBox), Native);
