@@ -10,6 +10,7 @@
 #include "windowsystem.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <QTranslator>
 
@@ -70,12 +71,21 @@ void keepInputMethodsOut()
     qputenv("QT_IM_MODULE", "compose");
 }
 
+// Qt's bridge to the screen reader's registry warns when the registry asks something Qt does
+// not answer, as newer registries do at every start: nothing a player can act on, so the
+// terminal keeps to what they can. QT_LOGGING_RULES still brings the warnings back.
+void keepScreenReaderBridgeQuiet()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.atspi.warning=false"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     mojitan::setUpWindowSystem();
     keepInputMethodsOut();
+    keepScreenReaderBridgeQuiet();
     QApplication app(argc, argv);
     mojitan::setApplicationIdentity();
 
