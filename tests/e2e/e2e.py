@@ -106,12 +106,14 @@ class Game:
 
     # Ends the run if it still goes on; returns what standard error complained of, a line each,
     # sorted: <this> of the game's own "mojitan: <this>: <reason>" or "mojitan: <this> (<reason>)",
-    # any other line whole.
+    # any other line whole. Sway 1.10 and later hand the window a keyboard without a keymap
+    # whenever one of the test's keyboards goes away again, and Qt says so: that is the test's.
     def complaints(self):
         self.process.kill()
         return sorted(
             re.sub(r"^mojitan: (.*?)(: | \().*", r"\1", line.strip())
             for line in self.process.stderr
+            if line != "qt.qpa.wayland: unknown keymap format: 0\n"
         )
 
     # How the window came to sway: "xdg_shell" (native) or "xwayland". Sway lists a window once
@@ -166,7 +168,8 @@ def a_game_a_record_and_clearing_it():
     assert heard(lambda: press("Return"), seconds=0.5)
     settings = pathlib.Path(game.config, "モジタン/モジタン.conf")
     until(lambda: f"\n%U901F%U3055={ms}\n" in settings.read_text())  # 速さ, as QSettings writes it
-    assert game.complaints() in ([], ["no sound"])
+    complaints = game.complaints()
+    assert complaints in ([], ["no sound"]), complaints
 
     game = Game(XDG_CONFIG_HOME=game.config)  # the next start, which shows the record
     for answer, best_time in ("Escape", ms + "ms"), ("Return", "1000ms"):  # No, then Yes
@@ -212,13 +215,15 @@ def a_game_with_nothing_to_lean_on():
 # Starts a headless sway, XWayland included, and tells every program started after it what
 # sway tells its own: where the compositor, the X server and sway's socket are.
 def start_sway():
-    told = pathlib.Path(HOME.name, "sway.env")
+    sway_env = pathlib.Path(HOME.name, "sway.env")
     config = pathlib.Path(HOME.name, "sway.conf")
-    config.write_text(f"exec printenv WAYLAND_DISPLAY DISPLAY SWAYSOCK > {told}\n")
+    config.write_text(f"exec printenv WAYLAND_DISPLAY SWAYSOCK DISPLAY > {sway_env}\n")
     headless = dict(WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
     atexit.register(subprocess.Popen(["sway", "-c", config], env=os.environ | headless).terminate)
-    until(lambda: len(told.read_text().split()) == 3)
-    os.environ.update(zip(["WAYLAND_DISPLAY", "DISPLAY", "SWAYSOCK"], told.read_text().split()))
+    names = ["WAYLAND_DISPLAY", "SWAYSOCK", "DISPLAY"]  # XWayland's last: it may fail to start
+    told = until(lambda: sway_env.read_text().split())
+    assert len(told) == 3, f"sway told no more than {dict(zip(names, told))}"
+    os.environ.update(zip(names, told))
     # The seat's keyboard for as long as the test runs: the first key of a keyboard that comes
     # and goes with each key can be lost.
     atexit.register(subprocess.Popen(["wtype", "-s", "600000", ""]).terminate)
