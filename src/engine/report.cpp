@@ -55,9 +55,7 @@ std::string resultText(const GameFigures &f)
 
 float parseHiScore(std::string_view text)
 {
-    const auto isSpace = [](char c) {
-        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-    };
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!text.empty() && isSpace(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && isSpace(text.back()))
