@@ -180,7 +180,8 @@ def a_game_a_record_and_clearing_it():
         until(lambda: best_time in text(game.window))
     game.click("終了")
     assert game.process.wait(5) == 0, game.complaints()
-    assert game.complaints() == []
+    complaints = game.complaints()
+    assert complaints == [], complaints
 
 
 # robustness: the program copied to a folder without its "sound" folder | silent; plays a whole
