@@ -18,10 +18,12 @@ build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpulse
 run_packages=(qt6-qpa-plugins qt6-wayland qt6-translations-l10n fonts-ipafont-gothic)
 # The tests play the real game on a private headless sway with XWayland (wtype types), session
 # bus and sound server; the package tests need dpkg-shlibdeps, which needs `file`; the
-# sanitizer tree needs clang. The bench runs on Xvfb, through xvfb-run, which needs xauth.
+# sanitizer tree needs clang, and llvm-symbolizer (llvm) to name the frames of a leak before
+# it is held against the suppressions. The bench runs on Xvfb, through xvfb-run, which needs
+# xauth.
 test_packages=(xvfb xauth sway xwayland wtype dbus-daemon at-spi2-core pulseaudio
-               pulseaudio-utils python3 python3-pyatspi python3-xlib clang libclang-rt-dev dpkg-dev
-               file desktop-file-utils appstream lintian)
+               pulseaudio-utils python3 python3-pyatspi python3-xlib clang libclang-rt-dev llvm
+               dpkg-dev file desktop-file-utils appstream lintian)
 format_packages=(clang-format black git reuse)
 
 install_missing() {
