@@ -150,11 +150,9 @@ bool closeBoxOnly(const std::string &layout)
 // designed; but on GNOME, Qt's Adwaita frame draws GNOME's own frame with the buttons GNOME's
 // settings portal names: there, when that is the close box alone, native is the sharper of the
 // two, for XWayland stretches the window on a fractionally scaled screen. Without an X display
-// there is no choice: native, with Qt's frame. Without Qt's Wayland plugin, XWayland works.
+// there is no choice: native, with Qt's frame.
 WindowSystem chooseWindowSystem(const WaylandDesktop &desktop)
 {
-    if (!desktop.qtHasWaylandPlugin)
-        return desktop.xwaylandRuns ? WindowSystem::XWayland : WindowSystem::QtDecides;
     if (desktop.compositorDrawsFrames == true)
         return WindowSystem::NativeUnframed;
     if (desktop.compositorDrawsFrames == false && desktop.qtHasAdwaitaFrame
@@ -183,8 +181,9 @@ void setUpWindowSystem()
     std::optional<PortalButtons> portal;
     if (adwaitaFrame)
         portal.emplace();
+    // Without Qt's Wayland plugin there is nothing native to choose: the compositor goes
+    // unasked, and XWayland is the way.
     const WaylandDesktop desktop{
-        .qtHasWaylandPlugin = waylandPlugin,
         .compositorDrawsFrames = waylandPlugin ? compositorDrawsFrames() : std::nullopt,
         .xwaylandRuns = !qEnvironmentVariableIsEmpty("DISPLAY"),
         .currentDesktop = desktops,

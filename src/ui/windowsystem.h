@@ -20,7 +20,6 @@ enum class WindowSystem {
 
 // What the program can see of a Wayland desktop as it starts.
 struct WaylandDesktop {
-    bool qtHasWaylandPlugin = true;
     std::optional<bool> compositorDrawsFrames{}; // empty when the compositor can't be reached
     bool xwaylandRuns = false;
     std::string currentDesktop{};   // XDG_CURRENT_DESKTOP, such as "ubuntu:GNOME"
