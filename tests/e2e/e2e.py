@@ -8,7 +8,7 @@
 # a user (sway refuses root) on a session bus of their own, which starts the accessibility bus
 # when asked, with a library that hides Qt's Wayland plugins from a program that preloads it:
 #   dbus-run-session /usr/bin/python3 e2e.py <that library> <the mojitan program>
-import atexit, inspect, json, os, pathlib, re, shutil, subprocess, sys, tempfile, time
+import atexit, inspect, os, pathlib, re, shutil, subprocess, sys, tempfile, time
 
 import pyatspi
 
@@ -116,17 +116,13 @@ class Game:
             if line != "qt.qpa.wayland: unknown keymap format: 0\n"
         )
 
-    # How the window came to sway: "xdg_shell" (native) or "xwayland". Sway lists a window once
-    # it has shown its first frame.
+    # How the window came to sway: "xdg_shell" (native) or "xwayland", asked as sway's own
+    # criteria ask. Sway knows a window once it has shown its first frame.
     def shell(self):
-        nodes = [
-            json.loads(subprocess.run("swaymsg -t get_tree".split(), capture_output=True).stdout)
-        ]
-        while nodes:
-            node = nodes.pop()
-            if node.get("pid") == self.process.pid:
-                return node["shell"]
-            nodes += node["nodes"] + node["floating_nodes"]
+        for shell in "xdg_shell", "xwayland":
+            window = f'[pid={self.process.pid} shell="{shell}"]'
+            if subprocess.run(["swaymsg", window, "nop"], capture_output=True).returncode == 0:
+                return shell
 
     def shown_letter(self):
         return self.window[0].name
