@@ -46,9 +46,13 @@ def stop_sound():
     subprocess.run("pactl exit".split())
 
 
-# The keyboard goes to the window that came last.
+# The keyboard goes to the window that came last. Each wtype is a keyboard of its own, whose
+# keymap holds only the keys it names, and sway hands it on as libxkbcommon writes it: since 1.12
+# without the modifier rules no key of it uses. XWayland's compiler makes nothing of a keymap
+# without a single one, so XWayland puts its default one in its place, where the key typed is
+# Escape. Shift_L, named too, keeps one; wtype only lets go of it, which sway passes on to no one.
 def press(key):
-    subprocess.run(["wtype", "-k", key])
+    subprocess.run(["wtype", "-k", key, "-p", "Shift_L"])
 
 
 # Polls for ten seconds at least until `probe` gives a true value, and returns it. If none
