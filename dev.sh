@@ -4,7 +4,7 @@
 #
 # SPDX-License-Identifier: GPL-3.0-or-later
 
-# One door to the project on Debian 12 and 13:
+# One door to the project on Debian 12, 13 and testing:
 #   ./dev.sh play   install what is missing, build, and start the game
 #   ./dev.sh test   install what is missing, build, and run every test
 #   ./dev.sh bench  install what is missing, build, and measure the game against its own
