@@ -431,6 +431,12 @@ def run(name, part, *args):
 
 def main():
     header = [
+        "<!--",
+        "SPDX-FileCopyrightText: 2026 the モジタン developers",
+        "",
+        "SPDX-License-Identifier: GPL-3.0-or-later",
+        "-->",
+        "",
         "# Bench results",
         "",
         f"`./dev.sh bench` on {machine()}.",
