@@ -71,12 +71,15 @@ void keepInputMethodsOut()
     qputenv("QT_IM_MODULE", "compose");
 }
 
-// Qt's bridge to the screen reader's registry warns when the registry asks something Qt does
-// not answer, as newer registries do at every start: nothing a player can act on, so the
-// terminal keeps to what they can. QT_LOGGING_RULES still brings the warnings back.
-void keepScreenReaderBridgeQuiet()
+// Two of Qt's bridges to the desktop warn at every start on newer desktops, of nothing a player
+// can act on: the screen reader's, when the registry asks something Qt does not answer, and the
+// desktop services', when the portal refuses to register the program under its desktop file's
+// name, as GNOME 50's does at every start.
+// The terminal keeps to what a player can use; QT_LOGGING_RULES still brings the warnings back.
+void keepDesktopBridgesQuiet()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.atspi.warning=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.atspi.warning=false\n"
+                                                    "qt.qpa.services.warning=false"));
 }
 
 } // namespace
@@ -85,7 +88,7 @@ int main(int argc, char *argv[])
 {
     mojitan::setUpWindowSystem();
     keepInputMethodsOut();
-    keepScreenReaderBridgeQuiet();
+    keepDesktopBridgesQuiet();
     QApplication app(argc, argv);
     mojitan::setApplicationIdentity();
 
