@@ -74,8 +74,8 @@ void keepInputMethodsOut()
 // Two of Qt's bridges to the desktop warn at every start on newer desktops, of nothing a player
 // can act on: the screen reader's, when the registry asks something Qt does not answer, and the
 // desktop services', when the portal refuses to register the program under its desktop file's
-// name, as GNOME 50's does at every start.
-// The terminal keeps to what a player can use; QT_LOGGING_RULES still brings the warnings back.
+// name (GNOME 50). The terminal keeps to what a player can use; QT_LOGGING_RULES still brings
+// the warnings back.
 void keepDesktopBridgesQuiet()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.atspi.warning=false\n"

@@ -150,8 +150,8 @@ bool closeBoxOnly(const std::string &layout)
 // designed; but on GNOME, Qt's Adwaita frame draws GNOME's own frame with the buttons GNOME's
 // settings portal names: there, when that is the close box alone, native is the sharper of the
 // two, for XWayland stretches the window on a fractionally scaled screen (GNOME 50 has it drawn
-// at the next whole scale and shrinks it instead: softer too, at 125 % and 150 %). Elsewhere
-// Qt's Adwaita frame would show maximise on a window of fixed size, and GNOME's does not.
+// at the next whole scale and shrinks it instead: softer too, at 125 % and 150 %). With any other
+// layout Qt's Adwaita frame would show maximise on a window of fixed size, where GNOME's does not.
 // Without an X display there is no choice: native, with Qt's frame.
 WindowSystem chooseWindowSystem(const WaylandDesktop &desktop)
 {
